@@ -1,0 +1,110 @@
+#include "config/ConfigStore.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "shell/AppGlobals.h"
+#include "shell/Messages.h"
+
+const char ConfigFileName[] = "NEWUDPSRVR.INI";
+const char LocalAddressSection[] = "LOCAL_DTE_ADDR";
+
+namespace {
+
+// The scratch record of the load. An early stop keeps it for the next load.
+HGLOBAL ScratchBlock;
+HostEntry* Scratch;
+
+void HostSectionName(char (&section)[16], unsigned host) { std::snprintf(section, sizeof section, "HOST%u", host); }
+
+// Reads one local address into its file buffer; copies it to the working
+// value unless the key is missing (the default "?" comes back).
+bool LoadLocalAddress(const char* key, char* fileBuffer, char* workingValue) {
+    GetPrivateProfileStringA(LocalAddressSection, key, "?", fileBuffer, ADDRESS_TEXT_SIZE, ConfigFileName);
+    if (fileBuffer[0] == '?')
+        return false;
+    std::memcpy(workingValue, fileBuffer, ADDRESS_TEXT_SIZE);
+    return true;
+}
+
+bool ObtainScratch(HWND mainWindow) {
+    if (Scratch != nullptr)
+        return true;
+    ScratchBlock = GlobalAllocProc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(HostEntry));
+    if (ScratchBlock != nullptr)
+        Scratch = static_cast<HostEntry*>(GlobalLock(ScratchBlock));
+    if (Scratch != nullptr)
+        return true;
+    if (ScratchBlock != nullptr)
+        GlobalFree(ScratchBlock);
+    ScratchBlock = nullptr;
+    MessageBoxA(mainWindow, "Error in allocating memory in GetParamsFromINIFile", "Error Message",
+                MB_OK | MB_ICONERROR);
+    return false;
+}
+
+void ReleaseScratch() {
+    GlobalUnlock(ScratchBlock);
+    GlobalFree(ScratchBlock);
+    ScratchBlock = nullptr;
+    Scratch = nullptr;
+}
+
+} // namespace
+
+int GetParamsFromINIFile(HWND mainWindow) {
+    if (!ObtainScratch(mainWindow))
+        return 0;
+    std::memset(Scratch, 0, sizeof(HostEntry));
+    LocalAddressTexts& file = LocalAddressFileBuffers;
+    if (!LoadLocalAddress("SENDMCASTADD", file.SENDMCASTADD, LocalAddresses.SENDMCASTADD) ||
+        !LoadLocalAddress("HOSTSIDEIPADDRESS", file.HOSTSIDEIPADDRESS, LocalAddresses.HOSTSIDEIPADDRESS) ||
+        !LoadLocalAddress("KLORSIDEIPADDRESS", file.KLORSIDEIPADDRESS, LocalAddresses.KLORSIDEIPADDRESS)) {
+        // Without its local addresses the relay cannot run: ask the operator.
+        PostMessageA(mainWindow, WM_SYSCOMMAND, IDM_CONFIGURE, 0);
+        return 1;
+    }
+    for (int host = 0; host < static_cast<int>(HOST_COUNT); ++host) {
+        ReadHostSettings(Scratch, host);
+        StoreHostSettings(Scratch, host);
+    }
+    ReleaseScratch();
+    return 1;
+}
+
+void ReadHostSettings(HostEntry* scratch, int host) {
+    char section[16];
+    HostSectionName(section, static_cast<unsigned>(host));
+    GetPrivateProfileStringA(section, "RECVUDPPORTID", "?", scratch->RECVUDPPORTID, PORT_TEXT_SIZE, ConfigFileName);
+    if (!IsUnconfiguredPortValue(scratch->RECVUDPPORTID))
+        HostConfigured[host] = 1;
+    GetPrivateProfileStringA(section, "RECVMCASTADDR", "", scratch->RECVMCASTADDR, ADDRESS_TEXT_SIZE,
+                             ConfigFileName);
+    GetPrivateProfileStringA(section, "SENDUDPPORTID", "", scratch->SENDUDPPORTID, PORT_TEXT_SIZE, ConfigFileName);
+}
+
+void StoreHostSettings(const HostEntry* scratch, int host) {
+    std::memset(&HostTable[host], 0, sizeof(HostEntry));
+    std::memcpy(HostTable[host].RECVUDPPORTID, scratch->RECVUDPPORTID, PORT_TEXT_SIZE);
+    std::memcpy(HostTable[host].RECVMCASTADDR, scratch->RECVMCASTADDR, ADDRESS_TEXT_SIZE);
+    std::memcpy(HostTable[host].SENDUDPPORTID, scratch->SENDUDPPORTID, PORT_TEXT_SIZE);
+}
+
+void WriteHostSettings(unsigned short host) {
+    if (host >= HOST_COUNT)
+        return; // there is no such host channel to write
+    char section[16];
+    HostSectionName(section, host);
+    const HostEntry& entry = HostTable[host];
+    WritePrivateProfileStringA(section, "RECVUDPPORTID", entry.RECVUDPPORTID, ConfigFileName);
+    WritePrivateProfileStringA(section, "RECVMCASTADDR", entry.RECVMCASTADDR, ConfigFileName);
+    WritePrivateProfileStringA(section, "SENDUDPPORTID", entry.SENDUDPPORTID, ConfigFileName);
+}
+
+void ClearChangeFlags() {
+    SendMcastModified = 0;
+    HostSideModified = 0;
+    KLORSideModified = 0;
+    for (int& flag : HostModified)
+        flag = 0;
+}

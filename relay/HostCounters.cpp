@@ -1,0 +1,3 @@
+#include "relay/HostCounters.h"
+
+HostCounterRecord HostCounters[6];

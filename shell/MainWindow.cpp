@@ -1,0 +1,210 @@
+#include "shell/MainWindow.h"
+
+#include "config/ConfigStore.h"
+#include "config/Syscfg/ConfigDialog.h"
+#include "relay/RecvChannel.h"
+#include "relay/SendChannel.h"
+#include "resources/resource.h"
+#include "shell/AppGlobals.h"
+#include "shell/Messages.h"
+#include "status/StatusDialogs.h"
+
+static_assert(WM_CONNECTHOST == WM_USER + 4 && WM_FORWARDDATAGRAM == WM_USER + 6, "message catalogue");
+static_assert(WM_REFRESHSTATISTICS == WM_USER + 7 && WM_SOCKETEVENT == WM_USER + 101, "message catalogue");
+
+HINSTANCE AppInstance;
+HWND MainWindow;
+HWND RecvChannelWindow;
+HWND SendChannelWindow;
+const char MainWindowClass[] = "UDPSERVER";
+const char MainWindowTitle[] = "VQX UDP Broadcast Sever";
+GlobalAllocFn GlobalAllocProc = GlobalAlloc;
+
+namespace {
+
+const char MemoryFailureText[] =
+    "Error in allocating memory for configuration.\nProgram will Abort.\n Try Restarting the Server.";
+const char StartFailureText[] = "Error in starting the Server.\nProgram will Abort.\n Try Restarting the Server.";
+const char CloseQuestion[] =
+    "This will disconnect all the broadcast connections.\nAre You Sure you want to do that?";
+
+// The start sequence of the main window's WM_CREATE. -1 refuses the creation.
+LRESULT StartSequence(HWND window, WPARAM wparam, LPARAM lparam) {
+    ClearConfiguredFlags();
+    if (!GetParamsFromINIFile(window)) {
+        if (MessageBoxA(window, MemoryFailureText, MainWindowTitle, MB_RETRYCANCEL) == IDRETRY)
+            return SendMessageA(window, WM_CREATE, 0, 0);
+        return -1;
+    }
+    if (CreateChannelWindows(window, AppInstance)) {
+        ConnectConfiguredHosts();
+    } else {
+        MessageBoxA(window, StartFailureText, MainWindowTitle, MB_OK);
+        SendMessageA(window, WM_DESTROY, 0, 0);
+    }
+    return DefWindowProcA(window, WM_CREATE, wparam, lparam);
+}
+
+// Blue text on black, then back to the minimised state the program lives in.
+LRESULT PaintMainWindow(HWND window) {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    SetBkColor(dc, PALETTERGB(0, 0, 0));
+    RECT client;
+    GetClientRect(window, &client);
+    SetTextColor(dc, PALETTERGB(0, 0, 255));
+    DrawTextA(dc, "Main Screen... UDP Broadcast Server", -1, &client, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
+    EndPaint(window, &paint);
+    ShowWindow(window, SW_MINIMIZE);
+    return 0;
+}
+
+LRESULT SystemCommand(HWND window, WPARAM wparam, LPARAM lparam) {
+    switch (wparam) {
+    case IDM_ABOUT:
+        ShowAboutBox(window);
+        return 0;
+    case IDM_CONFIGURE:
+        ShowConfigDialog(window);
+        return 0;
+    case IDM_STATISTICS:
+        ShowStatisticsBox(window);
+        return 0;
+    case SC_MAXIMIZE:
+    case SC_RESTORE:
+        return 1; // the main window stays minimised
+    case SC_CLOSE:
+        if (MessageBoxA(window, CloseQuestion, "UDP Server", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDNO)
+            return 0;
+        break;
+    }
+    return DefWindowProcA(window, WM_SYSCOMMAND, wparam, lparam);
+}
+
+void StatisticsTimer(HWND window) {
+    KillTimer(window, IDT_STATISTICS);
+    if (StatisticsOpen)
+        PostMessageA(CurrentDialog, WM_REFRESHSTATISTICS, 0, 0);
+}
+
+// Send socket first, then the receive side; the receive sockets are left to
+// the end of the process.
+void Shutdown(HWND window) {
+    KillTimer(window, IDT_STATISTICS);
+    SendMessageA(SendChannelWindow, WM_DESTROY, 0, 0);
+    SendMessageA(RecvChannelWindow, WM_DESTROY, 0, 0);
+    PostQuitMessage(0);
+}
+
+bool RegisterChannelClass(const char* name, WNDPROC procedure, HINSTANCE instance) {
+    WNDCLASSA windowClass = {};
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+    windowClass.lpszClassName = name;
+    return RegisterClassA(&windowClass) != 0;
+}
+
+HWND CreateChannelWindow(const char* className, HWND mainWindow, HINSTANCE instance) {
+    return CreateWindowExA(0, className, nullptr, WS_CHILD, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                           CW_USEDEFAULT, mainWindow, nullptr, instance, nullptr);
+}
+
+bool RegisterMainClass(HINSTANCE instance) {
+    WNDCLASSEXA windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = MainWndProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(instance, UDP_ICONS);
+    windowClass.hIconSm = LoadIconA(instance, UDP_ICONS);
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+    windowClass.lpszClassName = MainWindowClass;
+    return RegisterClassExA(&windowClass) != 0;
+}
+
+void AppendCommands(HWND window) {
+    HMENU menu = GetSystemMenu(window, FALSE);
+    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(menu, MF_STRING, IDM_CONFIGURE, "Con&figure");
+    AppendMenuA(menu, MF_STRING, IDM_STATISTICS, "S&tatistics");
+    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(menu, MF_STRING, IDM_ABOUT, "&About VQX UDP broadcast Server");
+}
+
+} // namespace
+
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+    case WM_CREATE:
+        return StartSequence(window, wparam, lparam);
+    case WM_PAINT:
+        return PaintMainWindow(window);
+    case WM_SYSCOMMAND:
+        return SystemCommand(window, wparam, lparam);
+    case WM_TIMER:
+        if (wparam == IDT_STATISTICS)
+            StatisticsTimer(window);
+        break;
+    case WM_DESTROY:
+        Shutdown(window);
+        break;
+    }
+    return DefWindowProcA(window, message, wparam, lparam);
+}
+
+int CreateChannelWindows(HWND mainWindow, HINSTANCE instance) {
+    if (!RegisterChannelClass(RecvChannelClass, UdpRecvWndProc, instance))
+        return 0;
+    RecvChannelWindow = CreateChannelWindow(RecvChannelClass, mainWindow, instance);
+    if (RecvChannelWindow == nullptr)
+        return 0;
+    ShowWindow(RecvChannelWindow, SW_HIDE);
+    if (!RegisterChannelClass(SendChannelClass, UdpSendWndProc, instance))
+        return 0;
+    SendChannelWindow = CreateChannelWindow(SendChannelClass, mainWindow, instance);
+    if (SendChannelWindow == nullptr)
+        return 0;
+    ShowWindow(SendChannelWindow, SW_HIDE);
+    return 1;
+}
+
+void ClearConfiguredFlags() {
+    for (int& flag : HostConfigured)
+        flag = 0;
+}
+
+void ConnectConfiguredHosts() {
+    for (unsigned host = 0; host < HOST_COUNT; ++host)
+        if (HostConfigured[host])
+            PostMessageA(RecvChannelWindow, WM_CONNECTHOST, host, 0);
+}
+
+HWND StartMainWindow(HINSTANCE instance) {
+    AppInstance = instance;
+    if (FindWindowExA(nullptr, nullptr, MainWindowClass, MainWindowTitle) != nullptr)
+        return nullptr; // one instance runs already; it is left as it is
+    if (!RegisterMainClass(instance))
+        return nullptr;
+    HWND window = CreateWindowExA(0, MainWindowClass, MainWindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+    if (window == nullptr)
+        return nullptr;
+    MainWindow = window;
+    AppendCommands(window);
+    ShowWindow(window, SW_SHOWMINNOACTIVE);
+    UpdateWindow(window);
+    return window;
+}
+
+int RunMessageLoop() {
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return static_cast<int>(message.wParam);
+}

@@ -1,0 +1,147 @@
+// winprobe: looks at the running relay from another process under the same
+// Wine server, as an operator's tools would. One command per call; prints
+// what it saw and exits 0 when the expectation held, 1 when not, 2 on misuse.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const char MainClass[] = "UDPSERVER";
+const char MainTitle[] = "VQX UDP Broadcast Sever";
+
+HWND WaitForWindow(const char* cls, const char* title, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    do {
+        HWND window = FindWindowExA(nullptr, nullptr, cls, title);
+        if (window != nullptr)
+            return window;
+        Sleep(20);
+    } while (GetTickCount() - start < timeoutMs);
+    return nullptr;
+}
+
+std::string WindowText(HWND window) {
+    wchar_t wide[1024] = {};
+    GetWindowTextW(window, wide, 1024);
+    char text[2048] = {};
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+    return text;
+}
+
+int MainState(DWORD timeoutMs) {
+    HWND window = WaitForWindow(MainClass, MainTitle, timeoutMs);
+    if (window == nullptr)
+        return 1;
+    std::printf("visible=%d minimized=%d zoomed=%d foreground=%d\n", IsWindowVisible(window) ? 1 : 0,
+                IsIconic(window) ? 1 : 0, IsZoomed(window) ? 1 : 0, GetForegroundWindow() == window ? 1 : 0);
+    return 0;
+}
+
+struct BoxSearch {
+    const char* caption;
+    HWND found;
+};
+
+BOOL CALLBACK FindBox(HWND window, LPARAM lparam) {
+    auto* search = reinterpret_cast<BoxSearch*>(lparam);
+    char cls[16] = {};
+    GetClassNameA(window, cls, sizeof cls);
+    if (std::strcmp(cls, "#32770") == 0 && IsWindowVisible(window) && WindowText(window) == search->caption) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND WaitForBox(const char* caption, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    do {
+        BoxSearch search{caption, nullptr};
+        EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+        if (search.found != nullptr)
+            return search.found;
+        Sleep(20);
+    } while (GetTickCount() - start < timeoutMs);
+    return nullptr;
+}
+
+// Prints the box's text and presses the button with the given id.
+int AnswerBox(const char* caption, int button, DWORD timeoutMs) {
+    HWND box = WaitForBox(caption, timeoutMs);
+    if (box == nullptr)
+        return 1;
+    HWND text = GetDlgItem(box, 0xFFFF);
+    std::printf("%s\n", text ? WindowText(text).c_str() : "");
+    std::fflush(stdout);
+    HWND control = GetDlgItem(box, button);
+    if (control != nullptr)
+        SendMessageA(control, BM_CLICK, 0, 0);
+    else
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+    return 0;
+}
+
+LRESULT CALLBACK FakeProc(HWND w, UINT m, WPARAM wp, LPARAM lp) { return DefWindowProcA(w, m, wp, lp); }
+
+// A top-level window of the program's class with another title.
+int FakeWindow(const char* title, DWORD ms) {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = FakeProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = MainClass;
+    RegisterClassA(&wc);
+    HWND window = CreateWindowExA(0, MainClass, title, WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                                  wc.hInstance, nullptr);
+    if (window == nullptr)
+        return 1;
+    std::printf("ready\n");
+    std::fflush(stdout);
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+        Sleep(10);
+    }
+    return 0;
+}
+
+int Usage() {
+    std::fprintf(stderr, "usage: winprobe state|post-syscommand ID|answer CAPTION ID [MS]|"
+                         "wait-box CAPTION [MS]|fake-window TITLE MS|gone [MS]\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2)
+        return Usage();
+    const std::string cmd = argv[1];
+    if (cmd == "state")
+        return MainState(argc > 2 ? std::atoi(argv[2]) : 5000);
+    if (cmd == "post-syscommand" && argc > 2) {
+        HWND window = WaitForWindow(MainClass, MainTitle, 5000);
+        return window && PostMessageA(window, WM_SYSCOMMAND, std::strtoul(argv[2], nullptr, 0), 0) ? 0 : 1;
+    }
+    if (cmd == "answer" && argc > 3)
+        return AnswerBox(argv[2], std::atoi(argv[3]), argc > 4 ? std::atoi(argv[4]) : 5000);
+    if (cmd == "wait-box" && argc > 2)
+        return WaitForBox(argv[2], argc > 3 ? std::atoi(argv[3]) : 5000) ? 0 : 1;
+    if (cmd == "fake-window" && argc > 3)
+        return FakeWindow(argv[2], std::atoi(argv[3]));
+    if (cmd == "gone") { // exit 0 once no main window exists
+        const DWORD start = GetTickCount(), ms = argc > 2 ? std::atoi(argv[2]) : 5000;
+        do {
+            if (FindWindowExA(nullptr, nullptr, MainClass, MainTitle) == nullptr)
+                return 0;
+            Sleep(20);
+        } while (GetTickCount() - start < ms);
+        return 1;
+    }
+    return Usage();
+}

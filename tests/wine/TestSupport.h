@@ -1,0 +1,48 @@
+#pragma once
+// Helpers of the Win32 tests: bounded message pumps, the configuration file
+// in the Windows directory, and a watcher that answers message boxes.
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+
+// Dispatches the thread's messages for about `ms` milliseconds, or until
+// `done` returns true. Returns whether `done` became true.
+bool PumpMessages(DWORD ms, const std::function<bool()>& done = nullptr);
+
+// Full path of NEWUDPSRVR.INI in the Windows directory.
+std::string ConfigFilePath();
+void RemoveConfigFile();
+// Writes one key with the private-profile function, as the dialog does.
+void WriteConfigValue(const char* section, const char* key, const char* value);
+// A complete configuration: local addresses and the given hosts.
+void WriteSampleConfig(std::initializer_list<int> hosts);
+
+// Watches for a top-level message box (class #32770) with the given caption
+// and presses the given button (IDYES, IDNO, IDOK, IDRETRY, IDCANCEL) in it,
+// `count` times in all. Runs on its own thread so that the box's modal loop
+// on the test thread keeps going; the destructor stops it.
+class BoxAnswerer {
+  public:
+    BoxAnswerer(const char* caption, int button, int count = 1);
+    ~BoxAnswerer();
+    int Answered() const { return answered_; }
+    // Text of the last box answered.
+    std::string LastText() const;
+
+  private:
+    void Run();
+    std::string caption_;
+    int button_;
+    int count_;
+    std::atomic<int> answered_{0};
+    std::atomic<bool> stop_{false};
+    mutable std::atomic<bool> busy_{false};
+    std::string lastText_;
+    std::thread thread_;
+};
+
+// Finds a top-level dialog window of this process by caption (NULL if none).
+HWND FindDialog(const char* caption);

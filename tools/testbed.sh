@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Runs a command in the Wine test bed and tears it down afterwards:
+#   - a fresh network lab (tools/lab.sh) named after this process;
+#   - Xvfb on a free display and a throw-away WINEPREFIX, copied from a booted
+#     template that is made once per machine;
+#   - one persistent wineserver for the run, started inside the relay's
+#     namespace: Wine creates sockets in the wineserver, so that namespace is
+#     the one the program's sockets live in.
+# The command runs inside the relay namespace with WINEPREFIX, DISPLAY,
+# WINEDEBUG and UDPLAB_{RELAY,HOSTS,KLOR}_NS set.
+#
+#   tools/testbed.sh ctest --test-dir build/win64
+set -euo pipefail
+[ $# -gt 0 ] || { echo "usage: $0 COMMAND [ARGS...]" >&2; exit 2; }
+
+here=$(cd "$(dirname "$0")" && pwd)
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/newudpsrvr
+template=$cache/wine-template
+lab=udplab$$
+run_dir=$(mktemp -d /tmp/udptestbed.XXXXXX)
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+
+make_template() {
+    mkdir -p "$cache"
+    exec 9>"$cache/template.lock"
+    flock 9
+    if [ ! -f "$template/.booted" ]; then
+        rm -rf "$template"
+        WINEPREFIX=$template wineboot -i >/dev/null 2>&1
+        WINEPREFIX=$template wineserver -w
+        touch "$template/.booted"
+    fi
+    flock -u 9
+}
+
+cleanup() {
+    set +e
+    [ -n "${WINEPREFIX:-}" ] && ip netns exec "$lab-relay" env WINEPREFIX="$WINEPREFIX" wineserver -k 2>/dev/null
+    [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null
+    "$here/lab.sh" down "$lab"
+    rm -rf "$run_dir"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+"$here/lab.sh" sweep
+make_template
+"$here/lab.sh" up "$lab"
+
+export WINEPREFIX=$run_dir/prefix
+cp -a "$template" "$WINEPREFIX"
+
+# Xvfb picks a free display and tells its number on fd 3.
+ip netns exec "$lab-relay" Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$run_dir/display" \
+    >/dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$run_dir/display" ] && break; sleep 0.1; done
+[ -s "$run_dir/display" ] || { echo "testbed: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=:$(head -n1 "$run_dir/display")
+
+ip netns exec "$lab-relay" wineserver -p
+# A first process brings the prefix up to date in the lab's wineserver.
+ip netns exec "$lab-relay" wine cmd /c exit >/dev/null 2>&1 || true
+
+export UDPLAB_RELAY_NS=$lab-relay UDPLAB_HOSTS_NS=$lab-hosts UDPLAB_KLOR_NS=$lab-klor
+set +e
+ip netns exec "$lab-relay" "$@"
+status=$?
+exit $status
