@@ -1,0 +1,140 @@
+"""Shared helpers of the end-to-end tests: the relay program under Wine in
+the test bed of tools/testbed.sh, observed from outside.
+
+The test bed exports WINEPREFIX, DISPLAY and UDPLAB_{RELAY,HOSTS,KLOR}_NS and
+runs the tests inside the relay's namespace, where the wineserver lives.
+"""
+import argparse
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+MAIN_TITLE = "VQX UDP Broadcast Sever"
+SC_CLOSE, SC_RESTORE, SC_MAXIMIZE = 0xF060, 0xF120, 0xF030
+IDM_ABOUT, IDM_CONFIGURE, IDM_STATISTICS = 1025, 1026, 1027
+IDOK, IDYES, IDNO = 1, 6, 7
+
+SAMPLE_LOCAL = {
+    "SENDMCASTADD": "239.1.1.1",
+    "HOSTSIDEIPADDRESS": "198.51.100.1",
+    "KLORSIDEIPADDRESS": "203.0.113.1",
+}
+
+
+def parse_args():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True, help="NewUdpSrvr.exe")
+    parser.add_argument("--probe", required=True, help="winprobe.exe")
+    return parser.parse_args()
+
+
+def windows_dir():
+    return os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows")
+
+
+def ini_path():
+    return os.path.join(windows_dir(), "NEWUDPSRVR.INI")
+
+
+def write_ini(local=None, hosts=None, raw=None):
+    """Writes NEWUDPSRVR.INI. local: dict of LOCAL_DTE_ADDR keys (None leaves the
+    section out); hosts: {index: {key: value}}; raw: text used as it stands."""
+    if raw is None:
+        lines = []
+        if local is not None:
+            lines.append("[LOCAL_DTE_ADDR]")
+            lines += [f"{k}={v}" for k, v in local.items()]
+        for index, keys in sorted((hosts or {}).items()):
+            lines.append(f"[HOST{index}]")
+            lines += [f"{k}={v}" for k, v in keys.items()]
+        raw = "\r\n".join(lines) + "\r\n"
+    with open(ini_path(), "w", newline="") as f:
+        f.write(raw)
+
+
+def remove_ini():
+    if os.path.exists(ini_path()):
+        os.remove(ini_path())
+
+
+def host_keys(recv_port, group, send_port="6789"):
+    return {"RECVUDPPORTID": str(recv_port), "RECVMCASTADDR": group, "SENDUDPPORTID": str(send_port)}
+
+
+def probe(args, *words, timeout=30):
+    """Runs winprobe; returns (exit code, output)."""
+    result = subprocess.run(["wine", args.probe, *map(str, words)], capture_output=True, text=True,
+                            timeout=timeout)
+    return result.returncode, result.stdout.replace("\r\n", "\n")
+
+
+class Relay:
+    """One run of the relay program in its own working directory."""
+
+    def __init__(self, args, cwd=None, extra=()):
+        self.args = args
+        self.cwd = cwd or tempfile.mkdtemp(prefix="relay-run-")
+        self.proc = subprocess.Popen(["wine", args.exe, *extra], cwd=self.cwd,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def wait_window(self, timeout_ms=15000):
+        code, out = probe(self.args, "state", timeout_ms)
+        return out if code == 0 else None
+
+    def wait_exit(self, timeout=15):
+        try:
+            return self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def close(self, timeout=15):
+        """Closes through the system menu, answering Yes; returns the exit code."""
+        if self.proc.poll() is None:
+            probe(self.args, "post-syscommand", SC_CLOSE)
+            probe(self.args, "answer", "UDP Server", IDYES, 10000)
+        code = self.wait_exit(timeout)
+        if code is None:
+            self.kill()
+        return code
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait(timeout=10)
+
+    def log_lines(self):
+        path = os.path.join(self.cwd, "UDPMessages.Log")
+        if not os.path.exists(path):
+            return []
+        with open(path, "rb") as f:
+            return f.read().decode("latin-1").split("\r\n")[:-1]
+
+
+class Checks:
+    """Collects failures so that one run reports every broken expectation."""
+
+    def __init__(self):
+        self.failures = []
+        self.count = 0
+
+    def check(self, condition, what):
+        self.count += 1
+        print(("ok   " if condition else "FAIL ") + what, flush=True)
+        if not condition:
+            self.failures.append(what)
+
+    def finish(self):
+        print(f"{self.count - len(self.failures)} passed, {len(self.failures)} failed")
+        sys.exit(1 if self.failures or self.count == 0 else 0)
+
+
+def wait_until(predicate, timeout, step=0.1):
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        if predicate():
+            return True
+        time.sleep(step)
+    return predicate()
