@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 bool PumpMessages(DWORD ms, const std::function<bool()>& done) {
@@ -80,7 +81,12 @@ HWND FindDialog(const char* caption) {
 }
 
 BoxAnswerer::BoxAnswerer(const char* caption, int button, int count)
-    : caption_(caption), button_(button), count_(count), thread_([this] { Run(); }) {}
+    : caption_(caption), buttons_(static_cast<size_t>(count), button), count_(count),
+      thread_([this] { Run(); }) {}
+
+BoxAnswerer::BoxAnswerer(const char* caption, std::vector<int> buttons)
+    : caption_(caption), buttons_(std::move(buttons)), count_(static_cast<int>(buttons_.size())),
+      thread_([this] { Run(); }) {}
 
 BoxAnswerer::~BoxAnswerer() {
     stop_ = true;
@@ -106,7 +112,7 @@ void BoxAnswerer::Run() {
             }
             lastText_ = text;
             busy_ = false;
-            PostMessageA(box, WM_COMMAND, MAKEWPARAM(button_, BN_CLICKED), 0);
+            PostMessageA(box, WM_COMMAND, MAKEWPARAM(buttons_[answered_], BN_CLICKED), 0);
             last = box;
             ++answered_;
         }

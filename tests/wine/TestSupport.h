@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 // Dispatches the thread's messages for about `ms` milliseconds, or until
 // `done` returns true. Returns whether `done` became true.
@@ -27,6 +28,8 @@ void WriteSampleConfig(std::initializer_list<int> hosts);
 class BoxAnswerer {
   public:
     BoxAnswerer(const char* caption, int button, int count = 1);
+    // Presses buttons[0] in the first box, buttons[1] in the second, and so on.
+    BoxAnswerer(const char* caption, std::vector<int> buttons);
     ~BoxAnswerer();
     int Answered() const { return answered_; }
     // Text of the last box answered.
@@ -35,7 +38,7 @@ class BoxAnswerer {
   private:
     void Run();
     std::string caption_;
-    int button_;
+    std::vector<int> buttons_;
     int count_;
     std::atomic<int> answered_{0};
     std::atomic<bool> stop_{false};
