@@ -1,3 +1,33 @@
 #include "relay/HostCounters.h"
 
 HostCounterRecord HostCounters[6];
+
+namespace {
+// Increment in unsigned arithmetic: the wrap is defined there, not in int32_t.
+int32_t Incremented(int32_t value) {
+    const uint32_t next = static_cast<uint32_t>(value) + 1u;
+    return next > 0x7FFFFFFFu ? static_cast<int32_t>(next - 0x80000000u) - 0x7FFFFFFF - 1
+                              : static_cast<int32_t>(next);
+}
+} // namespace
+
+void ResetHostCounters() {
+    for (HostCounterRecord& record : HostCounters)
+        record = {-1, 0, 0};
+}
+
+void CountReceived(HostCounterRecord& record) {
+    record.received = Incremented(record.received);
+    record.status = 0;
+}
+
+void ResetReceivedOnConnect(HostCounterRecord& record) {
+    if (record.received > CounterResetLimit)
+        record.received = 0;
+}
+
+void CountSent(HostCounterRecord& record) {
+    record.sent = Incremented(record.sent);
+    if (record.sent > CounterResetLimit)
+        record.sent = 0;
+}

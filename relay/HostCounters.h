@@ -1,5 +1,7 @@
 #pragma once
-// Per-host runtime counters of the relay, read by the Statistics dialog.
+// Per-host runtime counters of the relay, read by the Statistics dialog, and
+// the rules by which the channels update them. No Windows API here, so the
+// rules are unit-tested natively.
 #include <cstdint>
 
 struct HostCounterRecord {
@@ -9,3 +11,18 @@ struct HostCounterRecord {
 };
 
 extern HostCounterRecord HostCounters[6];
+
+// Above this a count is set back to 0 (received: at a successful connect;
+// sent: right at the increment).
+enum : int32_t { CounterResetLimit = 2147483644 };
+
+// Every record to {status -1, received 0, sent 0}.
+void ResetHostCounters();
+// One datagram read: received + 1 in 32-bit two's complement (2147483647 is
+// followed by -2147483648), status 0.
+void CountReceived(HostCounterRecord& record);
+// A successful connect: a received count above the limit starts again at 0;
+// a count that has wrapped to a negative value is left.
+void ResetReceivedOnConnect(HostCounterRecord& record);
+// One datagram sent: sent + 1, and 0 when that exceeds the limit.
+void CountSent(HostCounterRecord& record);

@@ -1,26 +1,202 @@
 #include "relay/RecvChannel.h"
 
+#include <cstdlib>
+#include <cstring>
+
+#include "config/HostConfig.h"
+#include "log/EventLog.h"
 #include "relay/HostCounters.h"
+#include "relay/LocalBind.h"
+#include "relay/SendChannel.h"
+#include "shell/MessageParams.h"
+#include "shell/Messages.h"
 
 const char RecvChannelClass[] = "UdpRecvProc";
 
 SOCKET HostSockets[6];
 HostChannelRecord HostChannel[6];
 
-// Minimal until the relay engine lands: the window keeps its tables reset.
+namespace {
+
+const char RecvModule[] = "In UDP Recv";
+const char RefusedHostText[] =
+    "Error in connecting to Host. Message received to connect for an invalid Host. "
+    "Please Cleanup Logs and restart.";
+enum : int { ReceiveBufferSize = 512, MulticastTtl = 64 };
+
+// Lives as long as the window; cleared before each receive so that no byte of
+// one datagram travels in the padding of the next.
+char ReceiveBuffer[ReceiveBufferSize];
+
+// One record about host `host`, with its receiving port and group texts.
+void LogRecv(unsigned host, int error, const char* message) {
+    const bool known = host < HOST_COUNT;
+    WriteLogRecord(RecvModule, host, error, message, known ? HostTable[host].RECVUDPPORTID : "",
+                   known ? HostTable[host].RECVMCASTADDR : "");
+}
+
+void ArmRetry(HWND window, unsigned host) {
+    SetTimer(window, RetryTimerId(host), RETRY_PERIOD_MS, nullptr);
+}
+
+// A failed step of a connect or a failed channel: one record, one retry.
+void FailChannel(HWND window, unsigned host, int error, const char* message) {
+    LogRecv(host, error, message);
+    ArmRetry(window, host);
+}
+
+void StartUp(HWND window, WPARAM wparam) {
+    WSADATA data;
+    if (WSAStartup(1, &data) != 0) {
+        const unsigned host = static_cast<unsigned>(wparam) & 0xFFFFu;
+        LogRecv(host, WSAGetLastError(), "Error in WSAStartup");
+        SendMessageA(window, WM_DESTROY, 0, 0);
+        PostMessageA(window, WM_CREATE, 0, 0);
+    }
+    for (int h = 0; h < 6; ++h) {
+        HostSockets[h] = INVALID_SOCKET;
+        HostChannel[h] = {INVALID_SOCKET, static_cast<short>(h)};
+    }
+    ResetHostCounters();
+    RotateEventLog();
+}
+
+// Read the error first, then close: the order of the option and registration
+// steps.
+void FailAfterRead(HWND window, unsigned host, const char* message) {
+    const int error = WSAGetLastError();
+    CloseHostSocket(host);
+    FailChannel(window, host, error, message);
+}
+
+bool JoinGroup(SOCKET s, unsigned host, u_long interfaceAddress) {
+    ip_mreq request;
+    request.imr_multiaddr.s_addr = inet_addr(HostTable[host].RECVMCASTADDR);
+    request.imr_interface.s_addr = interfaceAddress;
+    return setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&request),
+                      sizeof request) >= 0;
+}
+
+// The steps after the bind; the failure's record text, or nullptr.
+const char* ConfigureSocket(HWND window, SOCKET s, unsigned host, u_long interfaceAddress) {
+    const int ttl = MulticastTtl;
+    if (setsockopt(s, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&ttl), sizeof ttl) < 0)
+        return "Error in setting socket options";
+    if (!JoinGroup(s, host, interfaceAddress))
+        return "Error in setting socket options";
+    if (WSAAsyncSelect(s, window, WM_SOCKETEVENT, FD_READ | FD_CLOSE) < 0)
+        return "Error in AsyncSelect";
+    return nullptr;
+}
+
+// The host of a notified socket, or -1 when no connected channel owns it.
+int HostOfSocket(SOCKET s) {
+    if (s == INVALID_SOCKET)
+        return -1;
+    for (int h = 0; h < 6; ++h)
+        if (HostChannel[h].socket == s)
+            return h;
+    return -1;
+}
+
+void ReadDatagram(HWND window, SOCKET s, unsigned host) {
+    std::memset(ReceiveBuffer, 0, sizeof ReceiveBuffer);
+    sockaddr_in sender;
+    int senderLength = sizeof sender;
+    const int got =
+        recvfrom(s, ReceiveBuffer, ReceiveBufferSize, 0, reinterpret_cast<sockaddr*>(&sender), &senderLength);
+    if (got < 1) {
+        FailAfterRead(window, host, "Error in recvfrom()");
+        return;
+    }
+    CountReceived(HostCounters[host]);
+    ForwardDatagram(ReceiveBuffer, host, ReceiveBufferSize);
+}
+
+void SocketNotification(HWND window, WPARAM wparam, LPARAM lparam) {
+    if (SocketEventError(static_cast<uint64_t>(lparam)) != 0)
+        return;
+    const SOCKET s = static_cast<SOCKET>(wparam);
+    const int host = HostOfSocket(s);
+    if (host < 0)
+        return; // a socket we have closed since; nothing to count or close
+    switch (SocketEventCode(static_cast<uint64_t>(lparam))) {
+    case FD_CLOSE:
+        CloseHostSocket(static_cast<unsigned>(host));
+        FailChannel(window, static_cast<unsigned>(host), WSAGetLastError(), "FD_CLOSE Event Received");
+        break;
+    case FD_READ:
+        ReadDatagram(window, s, static_cast<unsigned>(host));
+        break;
+    }
+}
+
+void RetryExpired(HWND window, WPARAM id) {
+    KillTimer(window, id);
+    PostMessageA(window, WM_CONNECTHOST, RetryTimerHost(static_cast<uint64_t>(id)), 0);
+}
+
+} // namespace
+
+void CloseHostSocket(unsigned host) {
+    if (host >= HOST_COUNT)
+        return;
+    const SOCKET s = HostSockets[host];
+    if (s != INVALID_SOCKET && s != 0)
+        closesocket(s);
+    HostSockets[host] = INVALID_SOCKET;
+    HostChannel[host].socket = INVALID_SOCKET;
+}
+
+void ConnectHost(HWND window, WPARAM wparam) {
+    const unsigned host = static_cast<unsigned>(wparam);
+    if (wparam > 5) {
+        WriteLogRecord(RecvModule, host, 0, RefusedHostText, "", "");
+        ArmRetry(window, host);
+        return;
+    }
+    CloseHostSocket(host); // a channel still open is rebuilt, not leaked
+    const SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+    HostSockets[host] = s;
+    const u_long interfaceAddress = inet_addr(LocalAddresses.HOSTSIDEIPADDRESS);
+    sockaddr_in local;
+    std::memset(&local, 0, sizeof local);
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<u_short>(std::atoi(HostTable[host].RECVUDPPORTID)));
+    local.sin_addr.s_addr = interfaceAddress;
+    if (BindLocal(s, local) < 0) {
+        CloseHostSocket(host); // close first, then read the error
+        FailChannel(window, host, WSAGetLastError(), "Error in binding socket");
+        return;
+    }
+    const char* failure = ConfigureSocket(window, s, host, interfaceAddress);
+    if (failure != nullptr) {
+        FailAfterRead(window, host, failure);
+        return;
+    }
+    HostChannel[host].socket = s;
+    ResetReceivedOnConnect(HostCounters[host]);
+}
+
 LRESULT CALLBACK UdpRecvWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
     case WM_CREATE:
-        for (int h = 0; h < 6; ++h) {
-            HostSockets[h] = INVALID_SOCKET;
-            HostChannel[h] = {INVALID_SOCKET, static_cast<short>(h)};
-            HostCounters[h] = {-1, 0, 0};
-        }
+        StartUp(window, wparam);
         break;
     case WM_DESTROY:
+        return 0; // the sockets stay open and pending retries stay armed
+    case WM_CONNECTHOST:
+        ConnectHost(window, wparam);
         return 0;
+    case WM_SOCKETEVENT:
+        SocketNotification(window, wparam, lparam);
+        return 0;
+    case WM_TIMER:
+        if (IsRetryTimerId(static_cast<uint64_t>(wparam))) {
+            RetryExpired(window, wparam);
+            return 0;
+        }
+        break;
     }
     return DefWindowProcA(window, message, wparam, lparam);
 }
-
-void ConnectHost(HWND, WPARAM) {}

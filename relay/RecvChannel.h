@@ -1,17 +1,26 @@
 #pragma once
-// The receive side: the hidden UdpRecvProc window and its per-host tables.
+// The receive side: the hidden UdpRecvProc window, one socket per configured
+// host joined to the host's group on the host-side interface, and the
+// per-host tables.
 #include <winsock.h>
 #include <windows.h>
 
 extern const char RecvChannelClass[]; // "UdpRecvProc"
 
 struct HostChannelRecord {
-    SOCKET socket;    // the host's socket once fully connected
-    short hostIndex;  // record i always belongs to host i
+    SOCKET socket;   // the host's socket once fully connected
+    short hostIndex; // record i always belongs to host i
 };
 
+// The socket most recently created for each host; INVALID_SOCKET once closed.
 extern SOCKET HostSockets[6];
+// Fully connected sockets, to map a notification back to its host;
+// INVALID_SOCKET when the host has none.
 extern HostChannelRecord HostChannel[6];
 
 LRESULT CALLBACK UdpRecvWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+// WM_CONNECTHOST: set up host `host`'s channel, or log and arm its retry.
 void ConnectHost(HWND window, WPARAM host);
+// Closes host `host`'s receive socket, if open, and forgets it in both
+// socket tables (for the configuration dialog's reconfiguration too).
+void CloseHostSocket(unsigned host);

@@ -1,18 +1,191 @@
 #include "relay/SendChannel.h"
 
+#include <cstdio>
+#include <cstring>
+
+#include "config/HostConfig.h"
+#include "log/EventLog.h"
+#include "relay/HostCounters.h"
+#include "relay/LocalBind.h"
+#include "relay/RelayRules.h"
+#include "shell/AppGlobals.h"
+#include "shell/MessageParams.h"
+#include "shell/Messages.h"
+
+static_assert(IP_MULTICAST_IF == 2 && IP_MULTICAST_TTL == 3, "Windows Sockets 1.1 option numbers");
+
 const char SendChannelClass[] = "UdpProc";
 
 SOCKET SendSocket;
 int SendFailed;
 unsigned short SendLocalPort = 6793;
 
-// Minimal until the relay engine lands.
-LRESULT CALLBACK UdpSendWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message == WM_DESTROY)
-        return 0;
-    return DefWindowProcA(window, message, wparam, lparam);
+namespace {
+
+const char SendModule[] = "In UDP Send";
+enum : int { MulticastTtl = 64 };
+
+// Retry timers of this window that are armed and have not expired, one bit
+// per host. A datagram arriving while the channel is failed arms its host's
+// timer only when it is not pending already: restarting it with every
+// datagram would keep a busy host's retry (host 0's is also the failure's
+// own) from ever expiring.
+unsigned PendingRetries;
+
+// A set-up record of host `host`, with its sending port text.
+void LogSetUp(unsigned host, int error, const char* message) {
+    const char* port = host < HOST_COUNT ? HostTable[host].SENDUDPPORTID : "";
+    WriteLogRecord(SendModule, host, error, message, port, LocalAddresses.SENDMCASTADD);
 }
 
-void ForwardDatagram(const void*, unsigned, unsigned) {}
-void SetUpSendSocket(unsigned, HWND) {}
-int SendDatagram(const char*, int, unsigned short, unsigned, HWND) { return 0; }
+void ArmRetry(HWND window, unsigned host, unsigned periodMs) {
+    SetTimer(window, RetryTimerId(host), periodMs, nullptr);
+    PendingRetries |= 1u << (host & 0xFu);
+}
+
+void CloseSendSocket() {
+    if (SendSocket != INVALID_SOCKET && SendSocket != 0)
+        closesocket(SendSocket);
+    SendSocket = INVALID_SOCKET;
+}
+
+sockaddr_in AddressOf(u_long address, unsigned short portValue) {
+    sockaddr_in result;
+    std::memset(&result, 0, sizeof result);
+    result.sin_family = AF_INET;
+    result.sin_port = portValue; // unconverted: see SendPortValue
+    result.sin_addr.s_addr = address;
+    return result;
+}
+
+// Binds SendSocket from SendLocalPort downwards while the port is taken.
+// Returns 0, or the error of the last failed bind.
+int BindSendSocket() {
+    sockaddr_in local = AddressOf(inet_addr(LocalAddresses.KLORSIDEIPADDRESS), SendLocalPort);
+    if (BindLocal(SendSocket, local) >= 0)
+        return 0;
+    // Every 16-bit value once at most, so a machine out of ports ends the search.
+    for (unsigned tries = 0; tries < 0xFFFFu && WSAGetLastError() == WSAEADDRINUSE; ++tries) {
+        local.sin_port = static_cast<u_short>(local.sin_port - 1);
+        if (bind(SendSocket, reinterpret_cast<const sockaddr*>(&local), sizeof local) >= 0)
+            return 0;
+    }
+    return WSAGetLastError();
+}
+
+void Forward(HWND window, WPARAM wparam, HGLOBAL block) {
+    const int host = ForwardHost(static_cast<uint64_t>(wparam));
+    if (host < 0 || host >= static_cast<int>(HOST_COUNT)) {
+        GlobalFree(block); // no such host: nothing to send or count
+        return;
+    }
+    if (SendFailed == 1) {
+        if (!(PendingRetries & (1u << host)))
+            ArmRetry(window, static_cast<unsigned>(host), RETRY_PERIOD_MS);
+        GlobalFree(block);
+        return;
+    }
+    const char* data = static_cast<const char*>(GlobalLock(block));
+    if (data != nullptr) {
+        const unsigned short port = SendPortValue(HostTable[host].SENDUDPPORTID);
+        SendFailed = SendDatagram(data, ForwardLength(static_cast<uint64_t>(wparam)), port,
+                                  static_cast<unsigned>(wparam), window);
+        GlobalUnlock(block);
+        if (SendFailed == 0)
+            CountSent(HostCounters[host]);
+    }
+    GlobalFree(block);
+}
+
+void RetryExpired(HWND window, WPARAM id) {
+    KillTimer(window, id);
+    const unsigned host = RetryTimerHost(static_cast<uint64_t>(id));
+    PendingRetries &= ~(1u << (host & 0xFu));
+    SendMessageA(window, WM_CREATE, host, 0);
+}
+
+} // namespace
+
+void ForwardDatagram(const void* data, unsigned host, unsigned length) {
+    const unsigned bytes = length & 0xFFFFu;
+    HGLOBAL block = GlobalAllocProc(GMEM_MOVEABLE, bytes);
+    if (block == nullptr) {
+        MessageBoxA(MainWindow, "Sending msg to udp", "Error in allocation", MB_OK);
+        return;
+    }
+    void* copy = GlobalLock(block);
+    if (copy == nullptr) {
+        GlobalFree(block);
+        return;
+    }
+    std::memcpy(copy, data, bytes);
+    // With no send window a post would go to the thread queue and be lost.
+    const BOOL posted = SendChannelWindow != nullptr &&
+                        PostMessageA(SendChannelWindow, WM_FORWARDDATAGRAM, PackForwardParam(bytes, host),
+                                     reinterpret_cast<LPARAM>(block));
+    GlobalUnlock(block);
+    if (!posted)
+        GlobalFree(block); // nobody else will
+}
+
+void SetUpSendSocket(unsigned host, HWND window) {
+    CloseSendSocket();
+    SendSocket = socket(AF_INET, SOCK_DGRAM, 0);
+    const int bindError = BindSendSocket();
+    if (bindError != 0) {
+        LogSetUp(host, bindError, "Error in binding socket");
+        ArmRetry(window, 0, RETRY_PERIOD_MS);
+        SendFailed = 1;
+        return; // the socket stays open until the next set-up
+    }
+    const u_long klorSide = inet_addr(LocalAddresses.KLORSIDEIPADDRESS);
+    if (setsockopt(SendSocket, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&klorSide),
+                   sizeof klorSide) < 0)
+        LogSetUp(host, WSAGetLastError(), "Error in setting socket options....Setting to Correct IP");
+    const int ttl = MulticastTtl;
+    if (setsockopt(SendSocket, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&ttl),
+                   sizeof ttl) < 0) {
+        const int error = WSAGetLastError();
+        CloseSendSocket();
+        LogSetUp(host, error, "Error in setting socket options....Time to live setting failed");
+        ArmRetry(window, 0, TTL_RETRY_PERIOD_MS);
+        SendFailed = 1;
+        return;
+    }
+    SendFailed = 0;
+}
+
+int SendDatagram(const char* data, int length, unsigned short portValue, unsigned host, HWND window) {
+    const sockaddr_in to = AddressOf(inet_addr(LocalAddresses.SENDMCASTADD), portValue);
+    if (sendto(SendSocket, data, length, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) >= 0)
+        return 0;
+    const int error = WSAGetLastError();
+    CloseSendSocket();
+    char portText[8];
+    std::snprintf(portText, sizeof portText, "%u", static_cast<unsigned>(portValue));
+    WriteLogRecord(SendModule, host, error, "Error in sending socket", portText, LocalAddresses.SENDMCASTADD);
+    ArmRetry(window, 0, RETRY_PERIOD_MS);
+    return 1;
+}
+
+LRESULT CALLBACK UdpSendWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+    case WM_CREATE: {
+        WSADATA data;
+        WSAStartup(0x0403, &data); // the result is not needed: WSOCK32 answers with 1.1
+        SetUpSendSocket(static_cast<unsigned>(wparam) & 0xFFFFu, window);
+        break;
+    }
+    case WM_DESTROY:
+        CloseSendSocket();
+        break;
+    case WM_FORWARDDATAGRAM:
+        Forward(window, wparam, reinterpret_cast<HGLOBAL>(lparam));
+        return 0;
+    case WM_TIMER:
+        if (IsRetryTimerId(static_cast<uint64_t>(wparam)))
+            RetryExpired(window, wparam);
+        break;
+    }
+    return DefWindowProcA(window, message, wparam, lparam);
+}

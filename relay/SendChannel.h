@@ -1,15 +1,21 @@
 #pragma once
-// The send side: the hidden UdpProc window, its socket and the hand-off.
+// The send side: the hidden UdpProc window, its one socket bound on the
+// KLOR-side interface, and the hand-off of each datagram from the receive
+// side as a posted WM_FORWARDDATAGRAM carrying a movable global block.
 #include <winsock.h>
 #include <windows.h>
 
 extern const char SendChannelClass[]; // "UdpProc"
 
-extern SOCKET SendSocket;
-extern int SendFailed;
-extern unsigned short SendLocalPort;
+extern SOCKET SendSocket;            // 0 before the first set-up; INVALID_SOCKET once closed
+extern int SendFailed;               // 1 while datagrams are discarded
+extern unsigned short SendLocalPort; // 6793, written unconverted: source port 35098 on the wire
 
 LRESULT CALLBACK UdpSendWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+// Copies `length` bytes into a movable block and posts it to the send window;
+// the block belongs to the send window from the post on.
 void ForwardDatagram(const void* data, unsigned host, unsigned length);
+// Builds SendSocket afresh; `host` only selects the port text of records.
 void SetUpSendSocket(unsigned host, HWND window);
+// 0 when sent, 1 when the send failed (socket closed, record written, retry armed).
 int SendDatagram(const char* data, int length, unsigned short portValue, unsigned host, HWND window);

@@ -1,0 +1,28 @@
+#include "relay/RelayRules.h"
+
+#include <cstdlib>
+#include <cstring>
+
+uint16_t SendPortValue(const char* portText) {
+    // Port texts hold at most 5 characters, so atoi cannot overflow.
+    return static_cast<uint16_t>(std::atoi(portText));
+}
+
+uint16_t WirePortOfField(uint16_t fieldValue) {
+    unsigned char bytes[2];
+    std::memcpy(bytes, &fieldValue, sizeof bytes);
+    return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
+}
+
+bool IsBindableLocalAddress(uint32_t address, const uint32_t* machine, size_t count) {
+    if (address == 0)
+        return true;
+    unsigned char bytes[4];
+    std::memcpy(bytes, &address, sizeof bytes);
+    if (bytes[0] == 127)
+        return true;
+    for (size_t i = 0; i < count; ++i)
+        if (machine[i] == address)
+            return true;
+    return false;
+}

@@ -1,0 +1,118 @@
+#include "relay/HostCounters.h"
+#include "relay/RelayRules.h"
+#include "shell/MessageParams.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <climits>
+
+// The received count has no bound at the increment; the only reset is the
+// one a successful connect makes above the limit.
+TEST(RelayCounters, ReceivedWrapsInTwosComplementAndMarksReceiving) {
+    HostCounterRecord record{-1, INT32_MAX - 1, 0};
+    CountReceived(record);
+    EXPECT_EQ(record.received, INT32_MAX);
+    EXPECT_EQ(record.status, 0);
+    CountReceived(record);
+    EXPECT_EQ(record.received, INT32_MIN);
+    CountReceived(record);
+    EXPECT_EQ(record.received, INT32_MIN + 1);
+    record = {-1, -1, 7};
+    CountReceived(record);
+    EXPECT_EQ(record.received, 0);
+    EXPECT_EQ(record.sent, 7) << "reading a datagram leaves the sent count";
+}
+
+TEST(RelayCounters, ConnectResetsReceivedOnlyAboveLimit) {
+    HostCounterRecord record{0, 2147483644, 5};
+    ResetReceivedOnConnect(record);
+    EXPECT_EQ(record.received, 2147483644);
+    record.received = 2147483645;
+    ResetReceivedOnConnect(record);
+    EXPECT_EQ(record.received, 0);
+    record.received = INT32_MAX;
+    ResetReceivedOnConnect(record);
+    EXPECT_EQ(record.received, 0);
+    record = {-1, INT32_MIN, 5};
+    ResetReceivedOnConnect(record);
+    EXPECT_EQ(record.received, INT32_MIN) << "a wrapped negative count is not reset";
+    EXPECT_EQ(record.status, -1) << "a connect leaves the status";
+    EXPECT_EQ(record.sent, 5);
+}
+
+TEST(RelayCounters, SentResetsWhenIncrementPassesLimit) {
+    HostCounterRecord record{0, 9, 2147483643};
+    CountSent(record);
+    EXPECT_EQ(record.sent, 2147483644);
+    CountSent(record);
+    EXPECT_EQ(record.sent, 0);
+    CountSent(record);
+    EXPECT_EQ(record.sent, 1);
+    EXPECT_EQ(record.received, 9);
+    record.sent = INT32_MAX; // only another writer could leave this; still no overflow
+    CountSent(record);
+    EXPECT_EQ(record.sent, INT32_MIN);
+}
+
+TEST(RelayCounters, ResetSetsEveryHostNotReceiving) {
+    for (HostCounterRecord& record : HostCounters)
+        record = {0, 3, 4};
+    ResetHostCounters();
+    for (const HostCounterRecord& record : HostCounters) {
+        EXPECT_EQ(record.status, -1);
+        EXPECT_EQ(record.received, 0);
+        EXPECT_EQ(record.sent, 0);
+    }
+}
+
+// The send side stores its port values unconverted; on this little-endian
+// machine the wire then carries the two bytes exchanged.
+TEST(RelaySendPorts, UnconvertedFieldValuesGoOnTheWireByteSwapped) {
+    EXPECT_EQ(WirePortOfField(6793), 35098);
+    EXPECT_EQ(WirePortOfField(6792), 34842);
+    EXPECT_EQ(WirePortOfField(6791), 34586);
+    EXPECT_EQ(WirePortOfField(SendPortValue("6789")), 34074);
+    EXPECT_EQ(WirePortOfField(htons(6789)), 6789) << "a converted value would keep its port";
+}
+
+TEST(RelaySendPorts, PortTextIsCutTo16Bits) {
+    EXPECT_EQ(SendPortValue("6789"), 6789);
+    EXPECT_EQ(SendPortValue("65535"), 65535);
+    EXPECT_EQ(SendPortValue("99999"), 99999 - 65536);
+    EXPECT_EQ(SendPortValue("?"), 0);
+    EXPECT_EQ(SendPortValue(""), 0);
+    EXPECT_EQ(SendPortValue("-1"), 65535);
+}
+
+TEST(RelayLocalAddress, OnlyOwnWildcardAndLoopbackAddressesAreBindable) {
+    const uint32_t own[] = {inet_addr("198.51.100.1"), inet_addr("203.0.113.1")};
+    EXPECT_TRUE(IsBindableLocalAddress(inet_addr("198.51.100.1"), own, 2));
+    EXPECT_TRUE(IsBindableLocalAddress(inet_addr("203.0.113.1"), own, 2));
+    EXPECT_TRUE(IsBindableLocalAddress(inet_addr("0.0.0.0"), own, 2));
+    EXPECT_TRUE(IsBindableLocalAddress(inet_addr("127.0.0.1"), nullptr, 0));
+    EXPECT_TRUE(IsBindableLocalAddress(inet_addr("127.9.8.7"), nullptr, 0));
+    EXPECT_FALSE(IsBindableLocalAddress(inet_addr("203.0.113.9"), own, 2));
+    EXPECT_FALSE(IsBindableLocalAddress(inet_addr("1.0.0.127"), own, 2)) << "byte order of the loopback test";
+    EXPECT_FALSE(IsBindableLocalAddress(INADDR_NONE, own, 2)) << "an invalid address text";
+    EXPECT_FALSE(IsBindableLocalAddress(inet_addr("239.2.2.1"), own, 2)) << "a group is no local address";
+    EXPECT_FALSE(IsBindableLocalAddress(inet_addr("198.51.100.1"), own, 0));
+}
+
+// Packing of the hand-off and retry ids at the 16-bit edges.
+TEST(RelayMessageParams, ForwardAndRetryFieldsKeepTheirSixteenBits) {
+    const uint32_t packed = PackForwardParam(512, 5);
+    EXPECT_EQ(packed >> 16, 512u);
+    EXPECT_EQ(packed & 0xFFFFu, 5u);
+    EXPECT_EQ(ForwardLength(packed), 512);
+    EXPECT_EQ(ForwardHost(packed), 5);
+    EXPECT_EQ(ForwardLength(PackForwardParam(65535, 0)), 65535);
+    EXPECT_EQ(ForwardHost(PackForwardParam(512, 0xFFFF)), -1) << "the host reads as a signed 16-bit number";
+    EXPECT_EQ(ForwardHost(PackForwardParam(512, 0x10003)), 3) << "only the low 16 bits of the host travel";
+    EXPECT_EQ(ForwardLength(0xFFFFFFFF00000000ull | PackForwardParam(7, 1)), 7) << "high WPARAM bits ignored";
+    EXPECT_EQ(RetryTimerId(6), 0x10006u);
+    EXPECT_TRUE(IsRetryTimerId(0x10005));
+    EXPECT_FALSE(IsRetryTimerId(4)) << "the statistics timer";
+    EXPECT_FALSE(IsRetryTimerId(0x20000));
+    EXPECT_EQ(RetryTimerHost(0x10006), 6);
+}
