@@ -1,11 +1,34 @@
 #include "log/EventLog.h"
+#include "log/LogFormat.h"
+
+#include <cstdio>
+#include <ctime>
 
 const char EventLogName[] = "UDPMessages.Log";
 
-// Placeholder until the event log lands.
-void WriteLogRecord(const char*, uint32_t, int32_t, const char*, const char*, const char*) {}
 void GetLogTimeStamps(char* lineTime, char* fileStem) {
-    lineTime[0] = '\0';
-    fileStem[0] = '\0';
+    const std::time_t now = std::time(nullptr);
+    // localtime fails for times the C library cannot convert; the texts then
+    // show the zero time instead of reading through a null pointer.
+    std::tm local = {};
+    if (const std::tm* converted = std::localtime(&now))
+        local = *converted;
+    FormatLogTimeStamps(local, lineTime, fileStem);
 }
-void RotateEventLog() {}
+
+void WriteLogRecord(const char* module, uint32_t hostIndex, int32_t errorCode, const char* message,
+                    const char* portText, const char* addressText) {
+    if (!IsLoggedHost(hostIndex))
+        return;
+    // Opened per record and closed at once, so each record is on disk when
+    // this returns and no handle stays open; a log that cannot be opened
+    // loses the record without a word.
+    std::FILE* file = std::fopen(EventLogName, "a+");
+    if (!file)
+        return;
+    char lineTime[LogTimeTextSize];
+    char fileStem[LogTimeTextSize];
+    GetLogTimeStamps(lineTime, fileStem);
+    WriteLogLine(file, lineTime, module, hostIndex, errorCode, message, portText, addressText);
+    std::fclose(file);
+}
