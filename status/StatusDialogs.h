@@ -1,10 +1,11 @@
 #pragma once
 #include <windows.h>
 
-extern int StatisticsOpen;   // 1 while the Statistics dialog is open
-extern HWND CurrentDialog;   // the status dialog that last received a message
-extern HBRUSH DialogBrush;   // never created: the dialogs keep the default colours
-extern const char* const StatusTexts[2]; // indexed by HostCounters status + 1
+#include "status/StatisticsLine.h"
+
+extern int StatisticsOpen; // 1 while the Statistics dialog is open
+extern HWND CurrentDialog; // the status dialog that last received a message
+extern HBRUSH DialogBrush; // never created: the dialogs keep the default colours
 
 int ShowAboutBox(HWND owner);
 int ShowStatisticsBox(HWND owner);
