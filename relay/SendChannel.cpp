@@ -179,6 +179,9 @@ LRESULT CALLBACK UdpSendWndProc(HWND window, UINT message, WPARAM wparam, LPARAM
     case WM_DESTROY:
         CloseSendSocket();
         break;
+    case WM_NCDESTROY:
+        PendingRetries = 0; // the window's timers end with it
+        break;
     case WM_FORWARDDATAGRAM:
         Forward(window, wparam, reinterpret_cast<HGLOBAL>(lparam));
         return 0;

@@ -1,0 +1,241 @@
+// The channel windows driven by messages, without traffic: refused and failed
+// connects with their retry timers, the failed send channel, the hand-off's
+// packing and block ownership, the allocation-failure box, and notifications
+// that no connected channel owns. Local addresses here are on no machine
+// (192.0.2.77), so every bind fails at the local-address rule.
+#include "RelayHarness.h"
+
+namespace {
+
+const char Missing[] = "192.0.2.77";
+
+int AllocCalls;
+HGLOBAL WINAPI FailingAlloc(UINT, SIZE_T) {
+    ++AllocCalls;
+    return nullptr;
+}
+
+std::vector<HGLOBAL> Allocated;
+HGLOBAL WINAPI TrackingAlloc(UINT flags, SIZE_T bytes) {
+    HGLOBAL block = GlobalAlloc(flags, bytes);
+    Allocated.push_back(block);
+    return block;
+}
+
+// A freed movable handle no longer has a size.
+bool Freed(HGLOBAL block) {
+    return GlobalSize(block) == 0;
+}
+
+std::string Bytes(size_t n, char first) {
+    std::string data(n, '\0');
+    for (size_t i = 0; i < n; ++i)
+        data[i] = static_cast<char>(first + i);
+    return data;
+}
+
+} // namespace
+
+using RelayChannels = RelayHarness;
+
+// One run of ~16 s: host 6 is refused and comes back every 10 s; host 1 fails
+// at the bind twice, 5 s apart, and its retry comes 10 s after the second.
+TEST_F(RelayChannels, RefusedAndFailedConnectsRetryFromOneShotTimers) {
+    SetLocal("239.1.1.1", Missing, "203.0.113.1");
+    ConfigureHost(1);
+    StartChannels();
+    const DWORD start = GetTickCount();
+    Connect(6);
+    for (SOCKET s : HostSockets)
+        EXPECT_EQ(s, INVALID_SOCKET) << "a refused request creates no socket";
+    EXPECT_TRUE(LogLines().empty()) << "the refusal reaches no line of the log";
+    Connect(1);
+    EXPECT_EQ(HostSockets[1], INVALID_SOCKET) << "the failed socket is closed and forgotten";
+    EXPECT_EQ(HostChannel[1].socket, INVALID_SOCKET);
+    ASSERT_EQ(LogLines("Error in binding socket").size(), 1u);
+    const std::string line = LogLines("Error in binding socket")[0];
+    EXPECT_NE(
+        line.find("         1      10049  In UDP Recv       7001       239.2.2.2 Error in binding socket"),
+        std::string::npos)
+        << line;
+    PumpMessages(5000);
+    Connect(1); // fails again and restarts host 1's timer
+    const DWORD rearmed = GetTickCount();
+    PumpMessages(16000 - (GetTickCount() - start));
+
+    const auto refused = Messages(RecvChannelWindow, WM_TIMER, 0x10006);
+    ASSERT_EQ(refused.size(), 1u) << "host 6's timer expires once within 16 s";
+    EXPECT_GE(refused[0].tick - start, 9500u);
+    EXPECT_LE(refused[0].tick - start, 13000u);
+    const auto requests6 = Messages(RecvChannelWindow, WM_CONNECTHOST, 6);
+    ASSERT_EQ(requests6.size(), 2u) << "the first request and exactly one from the expiry";
+    EXPECT_GE(requests6[1].tick, refused[0].tick);
+
+    const auto retry1 = Messages(RecvChannelWindow, WM_TIMER, 0x10001);
+    ASSERT_EQ(retry1.size(), 1u) << "re-arming restarted host 1's timer: one expiry, not two";
+    EXPECT_GE(retry1[0].tick - rearmed, 9500u);
+    EXPECT_EQ(Messages(RecvChannelWindow, WM_CONNECTHOST, 1).size(), 3u);
+    EXPECT_EQ(LogLines("Error in binding socket").size(), 3u) << "one record per attempt";
+    EXPECT_EQ(LogLines().size(), 3u) << "host 6 never wrote a line";
+    EXPECT_EQ(HostCounters[1].status, -1) << "a failure leaves the status";
+}
+
+// The send channel cannot bind: one record for host 0, datagrams discarded
+// with their blocks freed, and a retry 10 s after the failure that datagrams
+// of host 0 do not keep postponing.
+TEST_F(RelayChannels, FailedSendChannelDiscardsAndRetries) {
+    SetLocal("239.1.1.1", "198.51.100.1", Missing);
+    ConfigureHost(0);
+    ConfigureHost(2, nullptr, "6790");
+    GlobalAllocProc = TrackingAlloc;
+    Allocated.clear();
+    StartChannels();
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(SendFailed, 1);
+    ASSERT_EQ(LogLines().size(), 1u);
+    EXPECT_NE(LogLines()[0].find(
+                  "         0      10049  In UDP Send       6789       239.1.1.1 Error in binding socket"),
+              std::string::npos)
+        << LogLines()[0];
+
+    const std::string data = Bytes(512, 'a');
+    ForwardDatagram(data.data(), 2, 512);
+    ForwardDatagram(data.data(), 0, 512);
+    ASSERT_EQ(Allocated.size(), 2u);
+    PumpMessages(100);
+    const auto handed = Messages(SendChannelWindow, WM_FORWARDDATAGRAM);
+    ASSERT_EQ(handed.size(), 2u);
+    EXPECT_EQ(static_cast<uint32_t>(handed[0].wparam), (512u << 16) | 2u) << "length high, host low";
+    EXPECT_EQ(handed[0].block, data) << "the block carries the bytes";
+    EXPECT_TRUE(Freed(Allocated[0]) && Freed(Allocated[1])) << "discarded blocks are freed";
+    for (int i = 0; i < 8; ++i) { // host 0 keeps sending, every second
+        ForwardDatagram(data.data(), 0, 512);
+        PumpMessages(1000);
+    }
+    PumpMessages(12500 - (GetTickCount() - start));
+
+    const auto retry0 = Messages(SendChannelWindow, WM_TIMER, 0x10000);
+    ASSERT_GE(retry0.size(), 1u) << "host 0's traffic did not hold the retry back";
+    EXPECT_LE(retry0[0].tick - start, 11500u);
+    const auto retry2 = Messages(SendChannelWindow, WM_TIMER, 0x10002);
+    ASSERT_EQ(retry2.size(), 1u) << "host 2's discarded datagram armed its own retry";
+    EXPECT_EQ(Messages(SendChannelWindow, WM_CREATE, 2).size(), 1u) << "its expiry sets the socket up";
+    EXPECT_EQ(LogLines("In UDP Send       6790").size(), 1u) << "the set-up for host 2 shows host 2's port";
+    EXPECT_EQ(SendFailed, 1);
+    EXPECT_EQ(HostCounters[0].sent, 0);
+    EXPECT_EQ(HostCounters[2].sent, 0);
+    for (HGLOBAL block : Allocated)
+        EXPECT_TRUE(Freed(block));
+}
+
+// A hand-off for a host outside 0..5 is freed and counted nowhere, whether or
+// not the channel is failed; so is a datagram whose post cannot be made.
+TEST_F(RelayChannels, HandOffForNoHostIsFreed) {
+    SetLocal("239.1.1.1", "198.51.100.1", Missing);
+    StartChannels();
+    for (int failed = 1; failed >= 0; --failed) {
+        SendFailed = failed;
+        for (uint32_t host : {6u, 0xFFFFu}) {
+            HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, 512);
+            ASSERT_TRUE(PostMessageA(SendChannelWindow, WM_FORWARDDATAGRAM, PackForwardParam(512, host),
+                                     reinterpret_cast<LPARAM>(block)));
+            PumpMessages(50);
+            EXPECT_TRUE(Freed(block)) << "host " << host;
+        }
+    }
+    PumpMessages(100);
+    for (const HostCounterRecord& record : HostCounters)
+        EXPECT_EQ(record.sent, 0);
+    EXPECT_EQ(LogLines().size(), 1u) << "only the start-up's bind record";
+
+    GlobalAllocProc = TrackingAlloc;
+    Allocated.clear();
+    HWND sendWindow = SendChannelWindow;
+    SendChannelWindow = nullptr; // no window to post to
+    const std::string data = Bytes(512, 'x');
+    ForwardDatagram(data.data(), 1, 512);
+    SendChannelWindow = sendWindow;
+    ASSERT_EQ(Allocated.size(), 1u);
+    EXPECT_TRUE(Freed(Allocated[0])) << "a block that could not be posted is freed";
+}
+
+TEST_F(RelayChannels, AllocationFailureShowsBoxAndLosesDatagram) {
+    SetLocal("239.1.1.1", "198.51.100.1", Missing);
+    StartChannels();
+    GlobalAllocProc = FailingAlloc;
+    AllocCalls = 0;
+    BoxAnswerer answerer("Error in allocation", IDOK);
+    const std::string data = Bytes(512, 'q');
+    ForwardDatagram(data.data(), 3, 512); // returns once the box is answered
+    EXPECT_EQ(AllocCalls, 1);
+    EXPECT_EQ(answerer.Answered(), 1);
+    EXPECT_EQ(answerer.LastText(), "Sending msg to udp");
+    PumpMessages(100);
+    EXPECT_TRUE(Messages(SendChannelWindow, WM_FORWARDDATAGRAM).empty()) << "nothing was handed over";
+    EXPECT_EQ(LogLines().size(), 1u) << "the allocation failure is no log record";
+}
+
+// Notifications: one with an error code is ignored whatever its event; one for
+// a socket no connected channel holds is ignored; FD_CLOSE and a failed read
+// close the host's channel once, and a later notification for the closed
+// socket finds no host.
+TEST_F(RelayChannels, NotificationsFindTheirHostOrAreIgnored) {
+    SetLocal("239.1.1.1", "198.51.100.1", Missing);
+    for (int h = 0; h < 6; ++h)
+        ConfigureHost(h);
+    StartChannels();
+    const size_t startRecords = LogLines().size();
+    // Handles that are no sockets stand for connected channels: the table is
+    // all the notification looks at.
+    const SOCKET fakeA = 0x4320, fakeB = 0x4324;
+    HostSockets[3] = HostChannel[3].socket = fakeA;
+    HostSockets[4] = HostChannel[4].socket = fakeB;
+    auto notify = [](SOCKET s, unsigned event, unsigned error) {
+        SendMessageA(RecvChannelWindow, WM_SOCKETEVENT, s, static_cast<LPARAM>(error << 16 | event));
+    };
+    notify(fakeA, FD_CLOSE, 10053);
+    notify(fakeA, FD_READ, 10053);
+    notify(fakeA, 0, 1);
+    notify(0x4328, FD_CLOSE, 0);
+    notify(0x4328, FD_READ, 0);
+    notify(INVALID_SOCKET, FD_CLOSE, 0); // the value idle records hold
+    EXPECT_EQ(HostChannel[3].socket, fakeA) << "ignored notifications leave the channel";
+    EXPECT_EQ(HostSockets[3], fakeA);
+    EXPECT_EQ(LogLines().size(), startRecords);
+
+    notify(fakeA, FD_CLOSE, 0);
+    EXPECT_EQ(HostSockets[3], INVALID_SOCKET);
+    EXPECT_EQ(HostChannel[3].socket, INVALID_SOCKET);
+    ASSERT_EQ(LogLines("FD_CLOSE Event Received").size(), 1u);
+    EXPECT_NE(LogLines("FD_CLOSE")[0].find("         3 "), std::string::npos);
+
+    notify(fakeB, FD_READ, 0);
+    EXPECT_EQ(HostSockets[4], INVALID_SOCKET);
+    ASSERT_EQ(LogLines("Error in recvfrom()").size(), 1u);
+    EXPECT_NE(LogLines("Error in recvfrom()")[0].find("         4      10038  In UDP Recv       7004"),
+              std::string::npos)
+        << LogLines("Error in recvfrom()")[0];
+    notify(fakeB, FD_READ, 0);
+    notify(fakeA, FD_CLOSE, 0);
+    EXPECT_EQ(LogLines().size(), startRecords + 2) << "a closed channel's notifications find no host";
+    for (const HostCounterRecord& record : HostCounters) {
+        EXPECT_EQ(record.received, 0);
+        EXPECT_EQ(record.status, -1);
+    }
+    EXPECT_TRUE(Messages(SendChannelWindow, WM_FORWARDDATAGRAM).empty());
+}
+
+// WM_CREATE of the receive window resets the tables, so a window made again
+// forgets what the previous one held.
+TEST_F(RelayChannels, ReceiveWindowStartResetsTables) {
+    SetLocal("239.1.1.1", "198.51.100.1", Missing);
+    HostCounters[5] = {0, 17, 4};
+    HostSockets[5] = HostChannel[5].socket = 0x4330;
+    StartChannels();
+    EXPECT_EQ(HostSockets[5], INVALID_SOCKET);
+    EXPECT_EQ(HostChannel[5].socket, INVALID_SOCKET);
+    EXPECT_EQ(HostChannel[5].hostIndex, 5);
+    EXPECT_EQ(HostCounters[5].status, -1);
+    EXPECT_EQ(HostCounters[5].received, 0);
+    EXPECT_EQ(HostCounters[5].sent, 0);
+}

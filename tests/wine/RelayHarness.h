@@ -1,0 +1,173 @@
+#pragma once
+// Shared by the relay's Win32 tests: both channel windows under a hidden
+// parent, with every message they take recorded, a fresh working directory
+// for the event log, and the configuration set in memory.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "config/HostConfig.h"
+#include "relay/HostCounters.h"
+#include "relay/RecvChannel.h"
+#include "relay/SendChannel.h"
+#include "shell/AppGlobals.h"
+#include "shell/MainWindow.h"
+#include "shell/MessageParams.h"
+#include "shell/Messages.h"
+
+struct SeenMessage {
+    HWND window;
+    UINT message;
+    WPARAM wparam;
+    DWORD tick;
+    std::string block; // WM_FORWARDDATAGRAM: the block's bytes as posted
+};
+
+inline std::vector<SeenMessage>& Seen() {
+    static std::vector<SeenMessage> seen;
+    return seen;
+}
+inline WNDPROC& RecvOriginalProc() {
+    static WNDPROC proc;
+    return proc;
+}
+inline WNDPROC& SendOriginalProc() {
+    static WNDPROC proc;
+    return proc;
+}
+
+inline void Record(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    if (m != WM_CONNECTHOST && m != WM_TIMER && m != WM_FORWARDDATAGRAM && m != WM_CREATE &&
+        m != WM_SOCKETEVENT)
+        return;
+    SeenMessage seen{w, m, wp, GetTickCount(), {}};
+    if (m == WM_FORWARDDATAGRAM) {
+        HGLOBAL block = reinterpret_cast<HGLOBAL>(lp);
+        if (const char* bytes = static_cast<const char*>(GlobalLock(block))) {
+            seen.block.assign(bytes, GlobalSize(block));
+            GlobalUnlock(block);
+        }
+    }
+    Seen().push_back(seen);
+}
+
+inline LRESULT CALLBACK RecvRecorder(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    Record(w, m, wp, lp);
+    return CallWindowProcA(RecvOriginalProc(), w, m, wp, lp);
+}
+inline LRESULT CALLBACK SendRecorder(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    Record(w, m, wp, lp);
+    return CallWindowProcA(SendOriginalProc(), w, m, wp, lp);
+}
+
+inline void SetText(char* field, size_t size, const char* text) {
+    std::snprintf(field, size, "%s", text);
+}
+
+// Host h: receiving port 7000 + h, group 239.2.2.(h+1), sending port "6789".
+inline void ConfigureHost(int h, const char* recvPort = nullptr, const char* sendPort = "6789") {
+    char port[8], group[20];
+    std::snprintf(port, sizeof port, "%d", 7000 + h);
+    std::snprintf(group, sizeof group, "239.2.2.%d", h + 1);
+    SetText(HostTable[h].RECVUDPPORTID, PORT_TEXT_SIZE, recvPort ? recvPort : port);
+    SetText(HostTable[h].RECVMCASTADDR, ADDRESS_TEXT_SIZE, group);
+    SetText(HostTable[h].SENDUDPPORTID, PORT_TEXT_SIZE, sendPort);
+}
+
+inline LRESULT CALLBACK ParentProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    return DefWindowProcA(w, m, wp, lp);
+}
+
+class RelayHarness : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char temp[MAX_PATH] = {}, dir[MAX_PATH] = {};
+        GetTempPathA(MAX_PATH, temp);
+        GetTempFileNameA(temp, "rly", 0, dir); // a unique name; made a directory below
+        DeleteFileA(dir);
+        CreateDirectoryA(dir, nullptr);
+        SetCurrentDirectoryA(dir);
+        dir_ = dir;
+        WNDCLASSA parentClass = {};
+        parentClass.lpfnWndProc = ParentProc;
+        parentClass.hInstance = GetModuleHandleA(nullptr);
+        parentClass.lpszClassName = "RelayTestParent";
+        RegisterClassA(&parentClass);
+        Seen().clear();
+        for (int h = 0; h < 6; ++h)
+            std::memset(&HostTable[h], 0, sizeof HostTable[h]);
+        SetLocal("239.1.1.1", "198.51.100.1", "203.0.113.1");
+    }
+
+    void TearDown() override {
+        if (parent_ != nullptr)
+            DestroyWindow(parent_); // the send window's WM_DESTROY closes its socket
+        for (unsigned h = 0; h < 6; ++h)
+            CloseHostSocket(h);
+        PumpMessages(20);
+        UnregisterClassA(RecvChannelClass, GetModuleHandleA(nullptr));
+        UnregisterClassA(SendChannelClass, GetModuleHandleA(nullptr));
+        GlobalAllocProc = GlobalAlloc;
+        MainWindow = RecvChannelWindow = SendChannelWindow = nullptr;
+        SendSocket = 0;
+        SendFailed = 0;
+        char temp[MAX_PATH] = {};
+        GetTempPathA(MAX_PATH, temp);
+        SetCurrentDirectoryA(temp);
+        DeleteFileA((dir_ + "\\UDPMessages.Log").c_str());
+        RemoveDirectoryA(dir_.c_str());
+    }
+
+    static void SetLocal(const char* group, const char* hostSide, const char* klorSide) {
+        SetText(LocalAddresses.SENDMCASTADD, ADDRESS_TEXT_SIZE, group);
+        SetText(LocalAddresses.HOSTSIDEIPADDRESS, ADDRESS_TEXT_SIZE, hostSide);
+        SetText(LocalAddresses.KLORSIDEIPADDRESS, ADDRESS_TEXT_SIZE, klorSide);
+    }
+
+    // Both channel windows as the main window makes them, recorded.
+    void StartChannels() {
+        parent_ = CreateWindowExA(0, "RelayTestParent", "relay test", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                                  nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+        ASSERT_NE(parent_, nullptr);
+        MainWindow = parent_;
+        ASSERT_EQ(CreateChannelWindows(parent_, GetModuleHandleA(nullptr)), 1);
+        RecvOriginalProc() = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(RecvChannelWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RecvRecorder)));
+        SendOriginalProc() = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(SendChannelWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SendRecorder)));
+    }
+
+    // Posts a connect request and lets the window take it.
+    static void Connect(unsigned host) {
+        PostMessageA(RecvChannelWindow, WM_CONNECTHOST, host, 0);
+        PumpMessages(50);
+    }
+
+    // Lines of UDPMessages.Log that contain `text`.
+    std::vector<std::string> LogLines(const char* text = "") const {
+        std::vector<std::string> lines;
+        std::ifstream file(dir_ + "\\UDPMessages.Log", std::ios::binary);
+        std::string line;
+        while (std::getline(file, line))
+            if (line.find(text) != std::string::npos)
+                lines.push_back(line);
+        return lines;
+    }
+
+    // Recorded messages of one window and kind, optionally with one wparam.
+    static std::vector<SeenMessage> Messages(HWND window, UINT message, WPARAM wparam = ~WPARAM(0)) {
+        std::vector<SeenMessage> found;
+        for (const SeenMessage& m : Seen())
+            if (m.window == window && m.message == message && (wparam == ~WPARAM(0) || m.wparam == wparam))
+                found.push_back(m);
+        return found;
+    }
+
+    HWND parent_ = nullptr;
+    std::string dir_;
+};
