@@ -1,0 +1,270 @@
+// The relay with real traffic in the lab's relay namespace: this process
+// sends to the host-side groups through 198.51.100.1 and listens on the
+// KLOR-side group through 203.0.113.1; multicast loopback brings both ways
+// back into this namespace.
+#include "RelayHarness.h"
+
+#include <climits>
+
+namespace {
+
+struct Datagram {
+    std::string bytes;
+    sockaddr_in from;
+};
+
+SOCKET UdpSocket() {
+    return socket(AF_INET, SOCK_DGRAM, 0);
+}
+
+sockaddr_in Address(const char* ip, u_short portValue) {
+    sockaddr_in a;
+    std::memset(&a, 0, sizeof a);
+    a.sin_family = AF_INET;
+    a.sin_port = portValue;
+    a.sin_addr.s_addr = inet_addr(ip);
+    return a;
+}
+
+// A host of the lab: sends to its groups through the host-side interface.
+SOCKET HostSender() {
+    SOCKET s = UdpSocket();
+    const u_long hostSide = inet_addr("198.51.100.1");
+    setsockopt(s, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&hostSide), sizeof hostSide);
+    return s;
+}
+
+void SendTo(SOCKET s, const std::string& bytes, const char* group, u_short port) {
+    const sockaddr_in to = Address(group, htons(port));
+    sendto(s, bytes.data(), static_cast<int>(bytes.size()), 0, reinterpret_cast<const sockaddr*>(&to),
+           sizeof to);
+}
+
+// A KLOR-side receiver of the send group at the given port on the wire.
+SOCKET KlorReceiver(u_short wirePort) {
+    SOCKET s = UdpSocket();
+    const sockaddr_in local = Address("203.0.113.1", htons(wirePort));
+    EXPECT_EQ(bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local), 0) << WSAGetLastError();
+    ip_mreq join;
+    join.imr_multiaddr.s_addr = inet_addr("239.1.1.1");
+    join.imr_interface.s_addr = inet_addr("203.0.113.1");
+    EXPECT_EQ(setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&join), sizeof join),
+              0);
+    return s;
+}
+
+bool Readable(SOCKET s) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s, &set);
+    timeval none = {0, 0};
+    return select(0, &set, nullptr, nullptr, &none) > 0;
+}
+
+// Runs the relay's messages for up to `ms` and collects what `receiver` gets,
+// stopping early once `want` datagrams are in.
+std::vector<Datagram> Collect(SOCKET receiver, DWORD ms, size_t want) {
+    std::vector<Datagram> got;
+    PumpMessages(ms, [&] {
+        while (Readable(receiver)) {
+            char buffer[2048];
+            Datagram d;
+            int length = sizeof d.from;
+            const int n =
+                recvfrom(receiver, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&d.from), &length);
+            if (n < 0)
+                break;
+            d.bytes.assign(buffer, n);
+            got.push_back(d);
+        }
+        return got.size() >= want;
+    });
+    return got;
+}
+
+std::string Pattern(size_t n, unsigned char seed) {
+    std::string data(n, '\0');
+    for (size_t i = 0; i < n; ++i)
+        data[i] = static_cast<char>(seed + i * 7);
+    return data;
+}
+
+} // namespace
+
+class RelayTraffic : public RelayHarness {
+  protected:
+    void SetUp() override {
+        RelayHarness::SetUp();
+        WSADATA data;
+        ASSERT_EQ(WSAStartup(0x0101, &data), 0); // for this test's own sockets
+        sender_ = HostSender();
+    }
+    void TearDown() override {
+        closesocket(sender_);
+        if (receiver_ != INVALID_SOCKET)
+            closesocket(receiver_);
+        RelayHarness::TearDown();
+    }
+    SOCKET sender_ = INVALID_SOCKET;
+    SOCKET receiver_ = INVALID_SOCKET;
+};
+
+// A 100-byte datagram of host 2 leaves as 512 bytes from port 35098 for
+// port 34074 ("6789"); a 512-byte one leaves unchanged; a shorter one after it
+// carries zeros, not the longer one's tail. Both counts rise; the sent count
+// passes its limit back to 0.
+TEST_F(RelayTraffic, RelaysPaddedDatagramsAndCountsThem) {
+    ConfigureHost(2);
+    StartChannels();
+    receiver_ = KlorReceiver(34074);
+    ASSERT_EQ(SendFailed, 0);
+    Connect(2);
+    ASSERT_NE(HostChannel[2].socket, INVALID_SOCKET) << "host 2 is connected";
+    EXPECT_EQ(HostCounters[2].status, -1) << "not receiving before its first datagram";
+
+    const std::string small = Pattern(100, 1), full = Pattern(512, 3), again = Pattern(100, 9);
+    SendTo(sender_, small, "239.2.2.3", 7002);
+    auto got = Collect(receiver_, 3000, 1);
+    ASSERT_EQ(got.size(), 1u);
+    ASSERT_EQ(got[0].bytes.size(), 512u);
+    EXPECT_EQ(got[0].bytes.substr(0, 100), small);
+    EXPECT_EQ(got[0].bytes.substr(100), std::string(412, '\0'));
+    EXPECT_EQ(ntohs(got[0].from.sin_port), 35098);
+    EXPECT_STREQ(inet_ntoa(got[0].from.sin_addr), "203.0.113.1");
+    EXPECT_EQ(HostCounters[2].status, 0);
+    EXPECT_EQ(HostCounters[2].received, 1);
+    EXPECT_EQ(HostCounters[2].sent, 1);
+
+    HostCounters[2].sent = 2147483643;
+    SendTo(sender_, full, "239.2.2.3", 7002);
+    SendTo(sender_, again, "239.2.2.3", 7002);
+    got = Collect(receiver_, 3000, 2);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].bytes, full);
+    EXPECT_EQ(got[1].bytes.substr(0, 100), again);
+    EXPECT_EQ(got[1].bytes.substr(100), std::string(412, '\0')) << "no byte of the previous datagram";
+    EXPECT_EQ(HostCounters[2].received, 3);
+    EXPECT_EQ(HostCounters[2].sent, 0) << "2147483644 + 1 starts again at 0";
+    EXPECT_TRUE(LogLines().empty());
+}
+
+TEST_F(RelayTraffic, SuccessfulConnectResetsOnlyHighReceivedCounts) {
+    for (int h = 1; h <= 3; ++h)
+        ConfigureHost(h);
+    StartChannels();
+    HostCounters[1] = {0, 2147483645, 8};
+    HostCounters[2] = {-1, 2147483644, 8};
+    HostCounters[3] = {0, INT_MIN, 8};
+    for (unsigned h = 1; h <= 3; ++h)
+        Connect(h);
+    for (int h = 1; h <= 3; ++h)
+        ASSERT_NE(HostChannel[h].socket, INVALID_SOCKET) << h;
+    EXPECT_EQ(HostCounters[1].received, 0);
+    EXPECT_EQ(HostCounters[2].received, 2147483644);
+    EXPECT_EQ(HostCounters[3].received, INT_MIN) << "a wrapped count is not reset";
+    EXPECT_EQ(HostCounters[1].status, 0) << "the status is left";
+    EXPECT_EQ(HostCounters[2].status, -1);
+    EXPECT_EQ(HostCounters[1].sent, 8);
+}
+
+// A 513-byte and an empty datagram fail the read: the channel is closed with
+// one record each and nothing is relayed; a reconnect relays again.
+TEST_F(RelayTraffic, OversizeAndEmptyDatagramsCloseTheChannel) {
+    ConfigureHost(2);
+    StartChannels();
+    receiver_ = KlorReceiver(34074);
+    Connect(2);
+    SendTo(sender_, Pattern(513, 5), "239.2.2.3", 7002);
+    EXPECT_TRUE(Collect(receiver_, 1000, 1).empty());
+    EXPECT_EQ(HostSockets[2], INVALID_SOCKET);
+    EXPECT_EQ(HostChannel[2].socket, INVALID_SOCKET);
+    auto lines = LogLines("Error in recvfrom()");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(
+        lines[0].find("         2      10040  In UDP Recv       7002       239.2.2.3 Error in recvfrom()"),
+        std::string::npos)
+        << lines[0];
+
+    Connect(2);
+    SendTo(sender_, std::string(), "239.2.2.3", 7002);
+    EXPECT_TRUE(Collect(receiver_, 1000, 1).empty());
+    EXPECT_EQ(HostSockets[2], INVALID_SOCKET);
+    EXPECT_EQ(LogLines("Error in recvfrom()").size(), 2u);
+    EXPECT_EQ(HostCounters[2].received, 0);
+
+    Connect(2);
+    SendTo(sender_, Pattern(40, 2), "239.2.2.3", 7002);
+    EXPECT_EQ(Collect(receiver_, 3000, 1).size(), 1u);
+    EXPECT_EQ(HostCounters[2].received, 1);
+    EXPECT_EQ(Messages(RecvChannelWindow, WM_TIMER).size(), 0u) << "retries are 10 s away";
+}
+
+// A notification carrying an error leaves a live channel as it is; a read
+// notification for a live socket that no channel holds reads nothing.
+TEST_F(RelayTraffic, IgnoredNotificationsLeaveSocketsAlone) {
+    ConfigureHost(2);
+    StartChannels();
+    receiver_ = KlorReceiver(34074);
+    Connect(2);
+    const SOCKET live = HostChannel[2].socket;
+    SendMessageA(RecvChannelWindow, WM_SOCKETEVENT, live, static_cast<LPARAM>(10053u << 16 | FD_CLOSE));
+    SendMessageA(RecvChannelWindow, WM_SOCKETEVENT, live, static_cast<LPARAM>(10054u << 16 | FD_READ));
+    EXPECT_EQ(HostChannel[2].socket, live);
+    SendTo(sender_, Pattern(10, 1), "239.2.2.3", 7002);
+    EXPECT_EQ(Collect(receiver_, 3000, 1).size(), 1u) << "the channel still relays";
+
+    SOCKET stranger = UdpSocket();
+    const sockaddr_in local = Address("127.0.0.1", htons(7300));
+    ASSERT_EQ(bind(stranger, reinterpret_cast<const sockaddr*>(&local), sizeof local), 0);
+    SendTo(sender_, "hello", "127.0.0.1", 7300);
+    PumpMessages(100);
+    SendMessageA(RecvChannelWindow, WM_SOCKETEVENT, stranger, FD_READ);
+    SendMessageA(RecvChannelWindow, WM_SOCKETEVENT, stranger, FD_CLOSE);
+    char buffer[16] = {};
+    EXPECT_EQ(recv(stranger, buffer, sizeof buffer, 0), 5) << "the datagram is still queued, the socket open";
+    closesocket(stranger);
+    EXPECT_EQ(HostCounters[2].received, 1);
+    EXPECT_TRUE(LogLines().empty());
+}
+
+// Two hosts on one receiving port: the second bind fails with 10048, read
+// after the close.
+TEST_F(RelayTraffic, SecondHostOnSamePortFailsWithAddressInUse) {
+    ConfigureHost(0, "7100");
+    ConfigureHost(1, "7100");
+    StartChannels();
+    Connect(0);
+    Connect(1);
+    EXPECT_NE(HostChannel[0].socket, INVALID_SOCKET);
+    EXPECT_EQ(HostChannel[1].socket, INVALID_SOCKET);
+    const auto lines = LogLines("Error in binding socket");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("         1      10048  In UDP Recv       7100"), std::string::npos) << lines[0];
+}
+
+// The local port 6793 (35098 on the wire) taken, then 6792 too: the send
+// socket binds the next value down without a record and relays from it.
+TEST_F(RelayTraffic, SendSocketSearchesDownForAFreePort) {
+    SOCKET taken[2];
+    for (int i = 0; i < 2; ++i) {
+        taken[i] = UdpSocket();
+        const sockaddr_in local = Address("203.0.113.1", static_cast<u_short>(6793 - i));
+        ASSERT_EQ(bind(taken[i], reinterpret_cast<const sockaddr*>(&local), sizeof local), 0);
+    }
+    ConfigureHost(4);
+    StartChannels();
+    receiver_ = KlorReceiver(34074);
+    EXPECT_EQ(SendFailed, 0);
+    sockaddr_in bound;
+    int length = sizeof bound;
+    ASSERT_EQ(getsockname(SendSocket, reinterpret_cast<sockaddr*>(&bound), &length), 0);
+    EXPECT_EQ(bound.sin_port, 6791);
+    Connect(4);
+    SendTo(sender_, Pattern(20, 4), "239.2.2.5", 7004);
+    const auto got = Collect(receiver_, 3000, 1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(ntohs(got[0].from.sin_port), 34586);
+    EXPECT_TRUE(LogLines().empty());
+    for (SOCKET s : taken)
+        closesocket(s);
+}
