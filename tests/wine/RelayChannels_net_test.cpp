@@ -89,6 +89,13 @@ std::string Pattern(size_t n, unsigned char seed) {
     return data;
 }
 
+std::vector<HGLOBAL> Allocated;
+HGLOBAL WINAPI TrackingAlloc(UINT flags, SIZE_T bytes) {
+    HGLOBAL block = GlobalAlloc(flags, bytes);
+    Allocated.push_back(block);
+    return block;
+}
+
 } // namespace
 
 class RelayTraffic : public RelayHarness {
@@ -117,6 +124,8 @@ TEST_F(RelayTraffic, RelaysPaddedDatagramsAndCountsThem) {
     ConfigureHost(2);
     StartChannels();
     receiver_ = KlorReceiver(34074);
+    GlobalAllocProc = TrackingAlloc;
+    Allocated.clear();
     ASSERT_EQ(SendFailed, 0);
     Connect(2);
     ASSERT_NE(HostChannel[2].socket, INVALID_SOCKET) << "host 2 is connected";
@@ -146,6 +155,57 @@ TEST_F(RelayTraffic, RelaysPaddedDatagramsAndCountsThem) {
     EXPECT_EQ(HostCounters[2].received, 3);
     EXPECT_EQ(HostCounters[2].sent, 0) << "2147483644 + 1 starts again at 0";
     EXPECT_TRUE(LogLines().empty());
+    ASSERT_EQ(Allocated.size(), 3u) << "one block per datagram";
+    for (HGLOBAL block : Allocated)
+        EXPECT_EQ(GlobalSize(block), 0u) << "the send window freed the block after sending";
+}
+
+// A connect request for a host whose channel is open rebuilds the channel
+// instead of leaking the open socket and failing at its own port.
+TEST_F(RelayTraffic, RepeatedConnectRebuildsTheChannel) {
+    ConfigureHost(2);
+    StartChannels();
+    receiver_ = KlorReceiver(34074);
+    Connect(2);
+    Connect(2);
+    EXPECT_NE(HostChannel[2].socket, INVALID_SOCKET);
+    EXPECT_EQ(HostChannel[2].socket, HostSockets[2]);
+    EXPECT_TRUE(LogLines().empty()) << "no 10048 from the channel's own port";
+    SendTo(sender_, Pattern(10, 1), "239.2.2.3", 7002);
+    EXPECT_EQ(Collect(receiver_, 3000, 2).size(), 1u) << "one channel, one copy";
+}
+
+// A failed send: record with the datagram's host and the configured port,
+// the socket closed, datagrams discarded, and a new set-up 10 s later.
+TEST_F(RelayTraffic, FailedSendIsRecordedDiscardsAndRecovers) {
+    ConfigureHost(2);
+    StartChannels();
+    receiver_ = KlorReceiver(34074);
+    Connect(2);
+    ASSERT_EQ(SendFailed, 0);
+    closesocket(SendSocket); // the socket fails under the channel's feet
+    const DWORD failed = GetTickCount();
+    SendTo(sender_, Pattern(10, 1), "239.2.2.3", 7002);
+    PumpMessages(500);
+    EXPECT_EQ(SendFailed, 1);
+    EXPECT_EQ(SendSocket, INVALID_SOCKET);
+    const auto lines = LogLines("Error in sending socket");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find(
+                  "         2      10038  In UDP Send       6789       239.1.1.1 Error in sending socket"),
+              std::string::npos)
+        << lines[0];
+    EXPECT_EQ(HostCounters[2].received, 1);
+    EXPECT_EQ(HostCounters[2].sent, 0);
+    SendTo(sender_, Pattern(10, 2), "239.2.2.3", 7002);
+    EXPECT_TRUE(Collect(receiver_, 1000, 1).empty()) << "discarded while failed";
+    EXPECT_EQ(HostCounters[2].received, 2) << "receiving goes on";
+    EXPECT_TRUE(PumpMessages(12000, [] { return SendFailed == 0; })) << "set up again by the retry";
+    EXPECT_GE(GetTickCount() - failed, 9500u);
+    EXPECT_EQ(Messages(SendChannelWindow, WM_CREATE, 0).size(), 1u) << "the expiry sent WM_CREATE 0";
+    SendTo(sender_, Pattern(10, 3), "239.2.2.3", 7002);
+    EXPECT_EQ(Collect(receiver_, 3000, 1).size(), 1u);
+    EXPECT_EQ(HostCounters[2].sent, 1);
 }
 
 TEST_F(RelayTraffic, SuccessfulConnectResetsOnlyHighReceivedCounts) {
