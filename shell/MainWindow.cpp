@@ -24,7 +24,8 @@ namespace {
 
 const char MemoryFailureText[] =
     "Error in allocating memory for configuration.\nProgram will Abort.\n Try Restarting the Server.";
-const char StartFailureText[] = "Error in starting the Server.\nProgram will Abort.\n Try Restarting the Server.";
+const char StartFailureText[] =
+    "Error in starting the Server.\nProgram will Abort.\n Try Restarting the Server.";
 const char CloseQuestion[] =
     "This will disconnect all the broadcast connections.\nAre You Sure you want to do that?";
 
@@ -74,7 +75,8 @@ LRESULT SystemCommand(HWND window, WPARAM wparam, LPARAM lparam) {
     case SC_RESTORE:
         return 1; // the main window stays minimised
     case SC_CLOSE:
-        if (MessageBoxA(window, CloseQuestion, "UDP Server", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDNO)
+        if (MessageBoxA(window, CloseQuestion, "UDP Server", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
+            IDNO)
             return 0;
         break;
     }
@@ -189,13 +191,18 @@ HWND StartMainWindow(HINSTANCE instance) {
         return nullptr; // one instance runs already; it is left as it is
     if (!RegisterMainClass(instance))
         return nullptr;
-    HWND window = CreateWindowExA(0, MainWindowClass, MainWindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+    HWND window =
+        CreateWindowExA(0, MainWindowClass, MainWindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
     if (window == nullptr)
         return nullptr;
     MainWindow = window;
     AppendCommands(window);
     ShowWindow(window, SW_SHOWMINNOACTIVE);
+    // A process's first ShowWindow may take the show state that its starter
+    // put into STARTUPINFO instead (start /max): the window lives minimised.
+    if (!IsIconic(window))
+        ShowWindow(window, SW_SHOWMINNOACTIVE);
     UpdateWindow(window);
     return window;
 }

@@ -70,7 +70,8 @@ def configure_without_configuration(args, t):
     t.check(code == 0, "with no NEWUDPSRVR.INI the Configure command opens by itself")
     t.check(relay.wait_window() is not None and relay.proc.poll() is None, "and the program runs on")
     t.check(relay.close() == 0, "it closes with exit code 0")
-    t.check(relay.log_lines() == [], "no host was connected, so nothing was logged")
+    recv = [line for line in relay.log_lines() if "In UDP Recv" in line]
+    t.check(recv == [], "no host was connected: the receive side logged nothing")
 
 
 def main():

@@ -1,0 +1,303 @@
+// The main window in this process: start sequence, system menu, minimised
+// state, system commands, the statistics timer and the shutdown order.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "TestSupport.h"
+#include "config/ConfigStore.h"
+#include "relay/RecvChannel.h"
+#include "relay/SendChannel.h"
+#include "shell/AppGlobals.h"
+#include "shell/MainWindow.h"
+#include "shell/Messages.h"
+#include "status/StatusDialogs.h"
+
+namespace {
+
+int AllocFailuresLeft;
+
+HGLOBAL WINAPI FailingAlloc(UINT flags, SIZE_T bytes) {
+    if (AllocFailuresLeft > 0) {
+        --AllocFailuresLeft;
+        return nullptr;
+    }
+    return GlobalAlloc(flags, bytes);
+}
+
+std::vector<std::string> DestroyOrder;
+WNDPROC RecvOriginal, SendOriginal;
+
+LRESULT CALLBACK RecvSpy(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    if (m == WM_DESTROY)
+        DestroyOrder.push_back("recv");
+    return CallWindowProcA(RecvOriginal, w, m, wp, lp);
+}
+
+LRESULT CALLBACK SendSpy(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    if (m == WM_DESTROY)
+        DestroyOrder.push_back("send");
+    return CallWindowProcA(SendOriginal, w, m, wp, lp);
+}
+
+struct Posted {
+    HWND window;
+    UINT message;
+    WPARAM wparam;
+};
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        GetTempPathA(MAX_PATH, temp_);
+        SetCurrentDirectoryA(temp_); // the event log, if any, goes there
+        RemoveConfigFile();
+        MainWindow = RecvChannelWindow = SendChannelWindow = nullptr;
+        GlobalAllocProc = FailingAlloc;
+        AllocFailuresLeft = 0;
+        // A load that stopped early keeps its scratch record; a complete one
+        // releases it, so that every test starts without one.
+        WriteSampleConfig({});
+        GetParamsFromINIFile(nullptr);
+        RemoveConfigFile();
+        DestroyOrder.clear();
+    }
+    void TearDown() override {
+        if (MainWindow != nullptr && IsWindow(MainWindow))
+            DestroyWindow(MainWindow);
+        Drain();
+        for (const char* name : {"UDPSERVER", "UdpRecvProc", "UdpProc"})
+            UnregisterClassA(name, GetModuleHandleA(nullptr));
+        GlobalAllocProc = GlobalAlloc;
+        RemoveConfigFile();
+    }
+    HWND Start() { return StartMainWindow(GetModuleHandleA(nullptr)); }
+
+    // Takes every queued message; records the connect requests, the Configure
+    // command and the quit request without acting on them, dispatches the rest.
+    std::vector<Posted> Drain() {
+        std::vector<Posted> seen;
+        MSG m;
+        while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+            seen.push_back({m.hwnd, m.message, m.wParam});
+            const bool hold = m.message == WM_CONNECTHOST || m.message == WM_QUIT ||
+                              (m.message == WM_SYSCOMMAND && m.wParam == IDM_CONFIGURE);
+            if (!hold)
+                DispatchMessageA(&m);
+        }
+        return seen;
+    }
+    static std::vector<WPARAM> ConnectRequests(const std::vector<Posted>& seen) {
+        std::vector<WPARAM> hosts;
+        for (const Posted& p : seen)
+            if (p.message == WM_CONNECTHOST && p.window == RecvChannelWindow)
+                hosts.push_back(p.wparam);
+        return hosts;
+    }
+    static bool Has(const std::vector<Posted>& seen, HWND window, UINT message, WPARAM wparam) {
+        for (const Posted& p : seen)
+            if (p.window == window && p.message == message && p.wparam == wparam)
+                return true;
+        return false;
+    }
+    char temp_[MAX_PATH] = {};
+};
+
+TEST_F(MainWindowTest, SystemMenuCarriesTheThreeCommandsAfterTheStandardEntries) {
+    WriteSampleConfig({});
+    ASSERT_NE(nullptr, Start());
+    HMENU menu = GetSystemMenu(MainWindow, FALSE);
+    const int count = GetMenuItemCount(menu);
+    ASSERT_GE(count, 6);
+    const struct {
+        bool separator;
+        UINT id;
+        const char* text;
+    } expected[5] = {{true, 0, ""},
+                     {false, IDM_CONFIGURE, "Con&figure"},
+                     {false, IDM_STATISTICS, "S&tatistics"},
+                     {true, 0, ""},
+                     {false, IDM_ABOUT, "&About VQX UDP broadcast Server"}};
+    for (int i = 0; i < 5; ++i) {
+        char text[64] = {};
+        MENUITEMINFOA info = {};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_ID | MIIM_FTYPE | MIIM_STRING;
+        info.dwTypeData = text;
+        info.cch = sizeof text;
+        ASSERT_TRUE(GetMenuItemInfoA(menu, static_cast<UINT>(count - 5 + i), TRUE, &info));
+        EXPECT_EQ(expected[i].separator, (info.fType & MFT_SEPARATOR) != 0) << "entry " << i;
+        if (!expected[i].separator) {
+            EXPECT_EQ(expected[i].id, info.wID);
+            EXPECT_STREQ(expected[i].text, text);
+        }
+    }
+    int close = -1;
+    for (int i = 0; i < count; ++i)
+        if (GetMenuItemID(menu, i) == SC_CLOSE)
+            close = i;
+    EXPECT_TRUE(close >= 0 && close < count - 5) << "the standard entries come first";
+}
+
+TEST_F(MainWindowTest, WindowIsMinimisedNotActivatedAndRefusesRestoreAndMaximise) {
+    WriteSampleConfig({});
+    ASSERT_NE(nullptr, Start());
+    Drain();
+    EXPECT_TRUE(IsIconic(MainWindow));
+    EXPECT_TRUE(IsWindowVisible(MainWindow));
+    EXPECT_NE(MainWindow, GetActiveWindow());
+    EXPECT_EQ(1, SendMessageA(MainWindow, WM_SYSCOMMAND, SC_RESTORE, 0));
+    EXPECT_EQ(1, SendMessageA(MainWindow, WM_SYSCOMMAND, SC_MAXIMIZE, 0));
+    Drain();
+    EXPECT_TRUE(IsIconic(MainWindow));
+    EXPECT_FALSE(IsZoomed(MainWindow));
+}
+
+TEST_F(MainWindowTest, PaintMinimisesTheWindowAgain) {
+    WriteSampleConfig({});
+    ASSERT_NE(nullptr, Start());
+    ShowWindow(MainWindow, SW_RESTORE); // around the system command
+    ASSERT_FALSE(IsIconic(MainWindow));
+    InvalidateRect(MainWindow, nullptr, TRUE);
+    UpdateWindow(MainWindow);
+    Drain();
+    EXPECT_TRUE(IsIconic(MainWindow));
+}
+
+TEST_F(MainWindowTest, StartPostsOneConnectRequestPerConfiguredHostInOrder) {
+    WriteSampleConfig({4, 1});
+    ASSERT_NE(nullptr, Start());
+    ASSERT_NE(nullptr, RecvChannelWindow);
+    ASSERT_NE(nullptr, SendChannelWindow);
+    EXPECT_EQ(GetParent(RecvChannelWindow), MainWindow);
+    EXPECT_FALSE(IsWindowVisible(RecvChannelWindow));
+    EXPECT_FALSE(IsWindowVisible(SendChannelWindow));
+    const std::vector<Posted> seen = Drain();
+    EXPECT_EQ((std::vector<WPARAM>{1, 4}), ConnectRequests(seen));
+    EXPECT_FALSE(Has(seen, MainWindow, WM_SYSCOMMAND, IDM_CONFIGURE));
+}
+
+TEST_F(MainWindowTest, NoHostConfiguredPostsNoConnectRequest) {
+    WriteSampleConfig({});
+    ASSERT_NE(nullptr, Start());
+    EXPECT_TRUE(ConnectRequests(Drain()).empty());
+}
+
+TEST_F(MainWindowTest, MissingLocalAddressPostsConfigureAndConnectsNoHost) {
+    WriteSampleConfig({0, 2});
+    WriteConfigValue("LOCAL_DTE_ADDR", "KLORSIDEIPADDRESS", nullptr); // delete the key
+    ASSERT_NE(nullptr, Start());
+    const std::vector<Posted> seen = Drain();
+    EXPECT_TRUE(Has(seen, MainWindow, WM_SYSCOMMAND, IDM_CONFIGURE));
+    EXPECT_TRUE(ConnectRequests(seen).empty());
+}
+
+TEST_F(MainWindowTest, MemoryFailureRetryThenStartsNormally) {
+    WriteSampleConfig({3});
+    AllocFailuresLeft = 1;
+    BoxAnswerer store("Error Message", IDOK);
+    BoxAnswerer start(MainWindowTitle, IDRETRY);
+    ASSERT_NE(nullptr, Start());
+    EXPECT_EQ(1, start.Answered());
+    EXPECT_EQ(
+        "Error in allocating memory for configuration.\nProgram will Abort.\n Try Restarting the Server.",
+        start.LastText());
+    EXPECT_EQ((std::vector<WPARAM>{3}), ConnectRequests(Drain()));
+}
+
+TEST_F(MainWindowTest, MemoryFailureCancelAtALaterRepetitionCreatesNoWindow) {
+    WriteSampleConfig({3});
+    AllocFailuresLeft = 100;
+    BoxAnswerer store("Error Message", IDOK, 3);
+    BoxAnswerer start(MainWindowTitle, std::vector<int>{IDRETRY, IDRETRY, IDCANCEL});
+    EXPECT_EQ(nullptr, Start());
+    EXPECT_EQ(3, start.Answered());
+    EXPECT_EQ(nullptr, FindWindowExA(nullptr, nullptr, MainWindowClass, MainWindowTitle));
+}
+
+TEST_F(MainWindowTest, ChannelWindowFailureReportsAndShutsDown) {
+    WriteSampleConfig({0});
+    WNDCLASSA taken = {};
+    taken.lpfnWndProc = DefWindowProcA;
+    taken.hInstance = GetModuleHandleA(nullptr);
+    taken.lpszClassName = "UdpRecvProc";
+    ASSERT_NE(0, RegisterClassA(&taken)); // so the program's own registration fails
+    BoxAnswerer box(MainWindowTitle, IDOK);
+    ASSERT_NE(nullptr, Start()) << "the creation itself completes";
+    EXPECT_EQ(1, box.Answered());
+    EXPECT_EQ("Error in starting the Server.\nProgram will Abort.\n Try Restarting the Server.",
+              box.LastText());
+    const std::vector<Posted> seen = Drain();
+    EXPECT_TRUE(Has(seen, nullptr, WM_QUIT, 0)) << "the shutdown posted the quit request";
+    EXPECT_TRUE(ConnectRequests(seen).empty());
+}
+
+TEST_F(MainWindowTest, CloseAnsweredNoKeepsRunningYesShutsDownInOrder) {
+    WriteSampleConfig({});
+    ASSERT_NE(nullptr, Start());
+    Drain();
+    RecvOriginal = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(RecvChannelWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RecvSpy)));
+    SendOriginal = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(SendChannelWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SendSpy)));
+    {
+        BoxAnswerer no("UDP Server", IDNO);
+        EXPECT_EQ(0, SendMessageA(MainWindow, WM_SYSCOMMAND, SC_CLOSE, 0));
+        EXPECT_EQ(1, no.Answered());
+        EXPECT_EQ("This will disconnect all the broadcast connections.\nAre You Sure you want to do that?",
+                  no.LastText());
+    }
+    EXPECT_TRUE(IsWindow(MainWindow));
+    EXPECT_TRUE(DestroyOrder.empty());
+    {
+        BoxAnswerer yes("UDP Server", IDYES);
+        SendMessageA(MainWindow, WM_SYSCOMMAND, SC_CLOSE, 0);
+        EXPECT_EQ(1, yes.Answered());
+    }
+    EXPECT_FALSE(IsWindow(MainWindow));
+    // Sent by the shutdown, then delivered again by the destruction itself.
+    EXPECT_EQ((std::vector<std::string>{"send", "recv", "recv", "send"}), DestroyOrder);
+    EXPECT_TRUE(Has(Drain(), nullptr, WM_QUIT, 0));
+}
+
+TEST_F(MainWindowTest, CloseMessageWithoutSystemCommandIsNotConfirmed) {
+    WriteSampleConfig({});
+    ASSERT_NE(nullptr, Start());
+    BoxAnswerer watch("UDP Server", IDNO);
+    SendMessageA(MainWindow, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(MainWindow));
+    EXPECT_EQ(0, watch.Answered());
+}
+
+int RefreshCount;
+LRESULT CALLBACK RefreshSpy(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    if (m == WM_REFRESHSTATISTICS)
+        ++RefreshCount;
+    return DefWindowProcA(w, m, wp, lp);
+}
+
+TEST_F(MainWindowTest, StatisticsTimerIsOneShotAndPostsOnlyWhileTheDialogIsOpen) {
+    WriteSampleConfig({});
+    ASSERT_NE(nullptr, Start());
+    WNDCLASSA spyClass = {};
+    spyClass.lpfnWndProc = RefreshSpy;
+    spyClass.hInstance = GetModuleHandleA(nullptr);
+    spyClass.lpszClassName = "RefreshSpy";
+    RegisterClassA(&spyClass);
+    CurrentDialog =
+        CreateWindowExA(0, "RefreshSpy", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    for (int open = 0; open <= 1; ++open) {
+        StatisticsOpen = open;
+        RefreshCount = 0;
+        SetTimer(MainWindow, IDT_STATISTICS, 20, nullptr);
+        PumpMessages(400);
+        EXPECT_EQ(open, RefreshCount) << "dialog open: " << open;
+    }
+    StatisticsOpen = 0;
+    DestroyWindow(CurrentDialog);
+    CurrentDialog = nullptr;
+}
+
+} // namespace
