@@ -4,10 +4,10 @@
 // Win32 side checks them against WM_USER in MainWindow.cpp.
 
 enum : unsigned {
-    WM_CONNECTHOST = 0x400 + 4,         // to UdpRecvProc: wparam host index, lparam 0
-    WM_FORWARDDATAGRAM = 0x400 + 6,     // to UdpProc: wparam length<<16 | host, lparam block
-    WM_REFRESHSTATISTICS = 0x400 + 7,   // to the open Statistics dialog
-    WM_SOCKETEVENT = 0x400 + 101,       // to UdpRecvProc: wparam socket, lparam error<<16 | event
+    WM_CONNECTHOST = 0x400 + 4,       // to UdpRecvProc: wparam host index, lparam 0
+    WM_FORWARDDATAGRAM = 0x400 + 6,   // to UdpProc: wparam length<<16 | host, lparam block
+    WM_REFRESHSTATISTICS = 0x400 + 7, // to the open Statistics dialog
+    WM_SOCKETEVENT = 0x400 + 101,     // to UdpRecvProc: wparam socket, lparam error<<16 | event
 };
 
 enum : unsigned {
@@ -17,12 +17,12 @@ enum : unsigned {
 };
 
 enum : unsigned {
-    IDT_STATISTICS = 4,       // main window, 3000 ms, re-armed by the open Statistics dialog
-    IDT_RETRY = 0x10000,      // + host index: one-shot channel retry, per channel window
+    IDT_STATISTICS = 4,  // main window, 3000 ms, re-armed by the open Statistics dialog
+    IDT_RETRY = 0x10000, // + host index: one-shot channel retry, per channel window
 };
 
 enum : unsigned {
-    HOST_COUNT = 6,               // host channels 0..5
+    HOST_COUNT = 6, // host channels 0..5
     STATISTICS_PERIOD_MS = 3000,
     RETRY_PERIOD_MS = 10000,
     TTL_RETRY_PERIOD_MS = 1,
