@@ -15,7 +15,9 @@ namespace {
 HGLOBAL ScratchBlock;
 HostEntry* Scratch;
 
-void HostSectionName(char (&section)[16], unsigned host) { std::snprintf(section, sizeof section, "HOST%u", host); }
+void HostSectionName(char (&section)[16], unsigned host) {
+    std::snprintf(section, sizeof section, "HOST%u", host);
+}
 
 // Reads one local address into its file buffer; copies it to the working
 // value unless the key is missing (the default "?" comes back).
@@ -75,12 +77,14 @@ int GetParamsFromINIFile(HWND mainWindow) {
 void ReadHostSettings(HostEntry* scratch, int host) {
     char section[16];
     HostSectionName(section, static_cast<unsigned>(host));
-    GetPrivateProfileStringA(section, "RECVUDPPORTID", "?", scratch->RECVUDPPORTID, PORT_TEXT_SIZE, ConfigFileName);
+    GetPrivateProfileStringA(section, "RECVUDPPORTID", "?", scratch->RECVUDPPORTID, PORT_TEXT_SIZE,
+                             ConfigFileName);
     if (!IsUnconfiguredPortValue(scratch->RECVUDPPORTID))
         HostConfigured[host] = 1;
     GetPrivateProfileStringA(section, "RECVMCASTADDR", "", scratch->RECVMCASTADDR, ADDRESS_TEXT_SIZE,
                              ConfigFileName);
-    GetPrivateProfileStringA(section, "SENDUDPPORTID", "", scratch->SENDUDPPORTID, PORT_TEXT_SIZE, ConfigFileName);
+    GetPrivateProfileStringA(section, "SENDUDPPORTID", "", scratch->SENDUDPPORTID, PORT_TEXT_SIZE,
+                             ConfigFileName);
 }
 
 void StoreHostSettings(const HostEntry* scratch, int host) {

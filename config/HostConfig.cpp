@@ -12,6 +12,10 @@ int SendMcastModified;
 int HostSideModified;
 int KLORSideModified;
 
-bool IsUnconfiguredPortValue(const char* recvPort) { return std::strcmp(recvPort, "?") == 0; }
+bool IsUnconfiguredPortValue(const char* recvPort) {
+    return std::strcmp(recvPort, "?") == 0;
+}
 
-bool PortTextNamesHost(const char* recvPort) { return recvPort[0] != '\0' && recvPort[0] != '?'; }
+bool PortTextNamesHost(const char* recvPort) {
+    return recvPort[0] != '\0' && recvPort[0] != '?';
+}

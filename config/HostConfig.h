@@ -10,7 +10,7 @@ enum : unsigned {
 };
 
 struct HostEntry {
-    char RECVUDPPORTID[PORT_TEXT_SIZE];    // "?" when the file has no such key
+    char RECVUDPPORTID[PORT_TEXT_SIZE]; // "?" when the file has no such key
     char RECVMCASTADDR[ADDRESS_TEXT_SIZE];
     char SENDUDPPORTID[PORT_TEXT_SIZE];
 };

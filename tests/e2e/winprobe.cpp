@@ -85,7 +85,9 @@ int AnswerBox(const char* caption, int button, DWORD timeoutMs) {
     return 0;
 }
 
-LRESULT CALLBACK FakeProc(HWND w, UINT m, WPARAM wp, LPARAM lp) { return DefWindowProcA(w, m, wp, lp); }
+LRESULT CALLBACK FakeProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    return DefWindowProcA(w, m, wp, lp);
+}
 
 // A top-level window of the program's class with another title.
 int FakeWindow(const char* title, DWORD ms) {
