@@ -8,6 +8,7 @@
 #include "relay/HostCounters.h"
 #include "relay/LocalBind.h"
 #include "relay/SendChannel.h"
+#include "shell/AppGlobals.h"
 #include "shell/MessageParams.h"
 #include "shell/Messages.h"
 
@@ -179,6 +180,7 @@ void ConnectHost(HWND window, WPARAM wparam) {
 }
 
 LRESULT CALLBACK UdpRecvWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    RecvChannelWindow = window; // known from the window's own creation on
     switch (message) {
     case WM_CREATE:
         StartUp(window, wparam);

@@ -169,6 +169,7 @@ int SendDatagram(const char* data, int length, unsigned short portValue, unsigne
 }
 
 LRESULT CALLBACK UdpSendWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    SendChannelWindow = window; // known from the window's own creation on
     switch (message) {
     case WM_CREATE: {
         WSADATA data;
