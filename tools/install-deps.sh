@@ -7,7 +7,7 @@ packages=(
     cmake ninja-build g++ googletest libgtest-dev python3 git
     mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
     wine wine64 xvfb xdotool x11-apps imagemagick
-    iproute2 procps util-linux socat clang-format
+    iproute2 procps util-linux socat strace clang-format
 )
 missing=()
 for p in "${packages[@]}"; do

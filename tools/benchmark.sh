@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# The relay benchmark (not a test): throughput, loss and added latency of the
+# relay under Wine in the network lab, with socat relaying the same traffic
+# side by side. Builds the program if needed, then runs itself inside the test
+# bed (tools/testbed.sh). Needs root, like the lab.
+#
+#   tools/benchmark.sh [--rates 1000,2000,3000,5000,10000,20000] [--duration 10]
+#                      [--senders 1] [--pacing sleep|spin] [--subjects relay,socat]
+#                      [--profile] [--build-dir build/bench-win64]
+#
+# Prints a Markdown table at the end and writes it to BUILD_DIR/benchmark.md
+# (the raw figures to BUILD_DIR/benchmark.json). --profile instead counts
+# what one datagram costs in the relay under Wine: syscalls of the relay
+# process and of the wineserver (strace -f -c) and the relay's wineserver
+# requests (WINEDEBUG=+server); written to BUILD_DIR/benchmark-profile.json.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+build=$root/build/bench-win64
+mode=run
+args=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --build-dir) build=$(realpath -m "$2"); shift 2 ;;
+    --profile) mode=profile; shift ;;
+    --rates | --duration | --senders | --pacing | --subjects | --size | --drain | --pause | \
+        --profile-rate | --profile-window)
+        args+=("$1" "$2"); shift 2 ;;
+    -h | --help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "benchmark: unknown option $1" >&2; exit 2 ;;
+    esac
+done
+
+if [ -z "${UDPLAB_RELAY_NS:-}" ]; then
+    "$root/tools/install-deps.sh"
+    if [ ! -f "$build/build.ninja" ]; then
+        cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+            -DCMAKE_BUILD_TYPE=Release >/dev/null
+    fi
+    cmake --build "$build" --target NewUdpSrvr winprobe
+    if [ "$mode" = profile ]; then
+        # The profile turns on the wineserver's request trace, which it writes
+        # to the test bed's stderr: keep those lines off the terminal.
+        "$root/tools/testbed.sh" "$root/tools/benchmark.sh" --build-dir "$build" --profile "${args[@]}" \
+            2> >(grep --line-buffered -vE '^[0-9a-f]{4}: ' >&2)
+        exit
+    fi
+    exec "$root/tools/testbed.sh" "$root/tools/benchmark.sh" --build-dir "$build" "${args[@]}"
+fi
+
+# Inside the test bed, in the relay's namespace.
+exec python3 "$root/tools/bench/relaybench.py" "$mode" \
+    --exe "$build/shell/NewUdpSrvr.exe" --probe "$build/tests/e2e/winprobe.exe" \
+    --out "$build/benchmark.md" "${args[@]}"
