@@ -98,20 +98,23 @@ void Shutdown(HWND window) {
     PostQuitMessage(0);
 }
 
-bool RegisterChannelClass(const char* name, WNDPROC procedure, HINSTANCE instance) {
+// Registers the class of a hidden channel window and creates the window,
+// whose WM_CREATE runs inside; NULL when either fails.
+HWND CreateChannelWindow(const char* className, WNDPROC procedure, HWND mainWindow, HINSTANCE instance) {
     WNDCLASSA windowClass = {};
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = procedure;
     windowClass.hInstance = instance;
     windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-    windowClass.lpszClassName = name;
-    return RegisterClassA(&windowClass) != 0;
-}
-
-HWND CreateChannelWindow(const char* className, HWND mainWindow, HINSTANCE instance) {
-    return CreateWindowExA(0, className, nullptr, WS_CHILD, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                           CW_USEDEFAULT, mainWindow, nullptr, instance, nullptr);
+    windowClass.lpszClassName = className;
+    if (RegisterClassA(&windowClass) == 0)
+        return nullptr;
+    HWND window = CreateWindowExA(0, className, nullptr, WS_CHILD, CW_USEDEFAULT, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, mainWindow, nullptr, instance, nullptr);
+    if (window != nullptr)
+        ShowWindow(window, SW_HIDE);
+    return window;
 }
 
 bool RegisterMainClass(HINSTANCE instance) {
@@ -159,19 +162,11 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
 }
 
 int CreateChannelWindows(HWND mainWindow, HINSTANCE instance) {
-    if (!RegisterChannelClass(RecvChannelClass, UdpRecvWndProc, instance))
-        return 0;
-    RecvChannelWindow = CreateChannelWindow(RecvChannelClass, mainWindow, instance);
+    RecvChannelWindow = CreateChannelWindow(RecvChannelClass, UdpRecvWndProc, mainWindow, instance);
     if (RecvChannelWindow == nullptr)
         return 0;
-    ShowWindow(RecvChannelWindow, SW_HIDE);
-    if (!RegisterChannelClass(SendChannelClass, UdpSendWndProc, instance))
-        return 0;
-    SendChannelWindow = CreateChannelWindow(SendChannelClass, mainWindow, instance);
-    if (SendChannelWindow == nullptr)
-        return 0;
-    ShowWindow(SendChannelWindow, SW_HIDE);
-    return 1;
+    SendChannelWindow = CreateChannelWindow(SendChannelClass, UdpSendWndProc, mainWindow, instance);
+    return SendChannelWindow != nullptr ? 1 : 0;
 }
 
 void ClearConfiguredFlags() {

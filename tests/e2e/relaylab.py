@@ -80,7 +80,7 @@ class Relay:
         self.proc = subprocess.Popen(["wine", args.exe, *extra], cwd=self.cwd,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
-    def wait_window(self, timeout_ms=15000):
+    def wait_window(self, timeout_ms=30000):
         code, out = probe(self.args, "state", timeout_ms)
         return out if code == 0 else None
 

@@ -89,13 +89,6 @@ std::string Pattern(size_t n, unsigned char seed) {
     return data;
 }
 
-std::vector<HGLOBAL> Allocated;
-HGLOBAL WINAPI TrackingAlloc(UINT flags, SIZE_T bytes) {
-    HGLOBAL block = GlobalAlloc(flags, bytes);
-    Allocated.push_back(block);
-    return block;
-}
-
 } // namespace
 
 class RelayTraffic : public RelayHarness {

@@ -15,13 +15,6 @@ HGLOBAL WINAPI FailingAlloc(UINT, SIZE_T) {
     return nullptr;
 }
 
-std::vector<HGLOBAL> Allocated;
-HGLOBAL WINAPI TrackingAlloc(UINT flags, SIZE_T bytes) {
-    HGLOBAL block = GlobalAlloc(flags, bytes);
-    Allocated.push_back(block);
-    return block;
-}
-
 // A freed movable handle no longer has a size.
 bool Freed(HGLOBAL block) {
     return GlobalSize(block) == 0;

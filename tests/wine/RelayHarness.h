@@ -20,6 +20,14 @@
 #include "shell/MessageParams.h"
 #include "shell/Messages.h"
 
+// Every movable block the program allocates, in order (through GlobalAllocProc).
+inline std::vector<HGLOBAL> Allocated;
+inline HGLOBAL WINAPI TrackingAlloc(UINT flags, SIZE_T bytes) {
+    HGLOBAL block = GlobalAlloc(flags, bytes);
+    Allocated.push_back(block);
+    return block;
+}
+
 struct SeenMessage {
     HWND window;
     UINT message;
