@@ -12,7 +12,8 @@
 # (the raw figures to BUILD_DIR/benchmark.json). --profile instead counts
 # what one datagram costs in the relay under Wine: syscalls of the relay
 # process and of the wineserver (strace -f -c) and the relay's wineserver
-# requests (WINEDEBUG=+server); written to BUILD_DIR/benchmark-profile.json.
+# requests (WINEDEBUG=+server), and, when perf is installed, the CPU samples by
+# process and library; written to BUILD_DIR/benchmark-profile.json.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -24,10 +25,10 @@ while [ $# -gt 0 ]; do
     case "$1" in
     --build-dir) build=$(realpath -m "$2"); shift 2 ;;
     --profile) mode=profile; shift ;;
-    --rates | --duration | --senders | --pacing | --subjects | --size | --drain | --pause | \
+    --rates | --duration | --senders | --pacing | --subjects | --size | --drain | --pause | --perf-rate | \
         --profile-rate | --profile-window)
         args+=("$1" "$2"); shift 2 ;;
-    -h | --help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "benchmark: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -41,10 +42,13 @@ if [ -z "${UDPLAB_RELAY_NS:-}" ]; then
     cmake --build "$build" --target NewUdpSrvr winprobe
     if [ "$mode" = profile ]; then
         # The profile turns on the wineserver's request trace, which it writes
-        # to the test bed's stderr: keep those lines off the terminal.
+        # to the test bed's stderr: that goes to a file, shown only on failure.
+        log=$build/benchmark-profile.stderr
+        status=0
         "$root/tools/testbed.sh" "$root/tools/benchmark.sh" --build-dir "$build" --profile "${args[@]}" \
-            2> >(grep --line-buffered -vE '^[0-9a-f]{4}: ' >&2)
-        exit
+            2>"$log" || status=$?
+        [ "$status" -eq 0 ] || { grep -vE '^[0-9a-f]{4}: ' "$log" | tail -n 30 >&2; echo "benchmark: see $log" >&2; }
+        exit "$status"
     fi
     exec "$root/tools/testbed.sh" "$root/tools/benchmark.sh" --build-dir "$build" "${args[@]}"
 fi

@@ -11,8 +11,9 @@ Subcommands:
   send     the paced sender (started by `run` in the hosts' namespace);
   recv     the receiver (started by `run` in the KLOR namespace);
   profile  where the relay's time goes per datagram: syscall counts of the
-           relay process and the wineserver (strace -f -c) and the
-           wineserver requests the relay makes (WINEDEBUG=+server).
+           relay process and the wineserver (strace -f -c), their CPU
+           samples by library (perf, when present) and the wineserver
+           requests the relay makes (WINEDEBUG=+server).
 
 Traffic: 100-byte labtraffic datagrams (tools/labtraffic.py header: magic,
 sequence, host tag, time.monotonic_ns() at sending), round-robin over the
@@ -268,21 +269,21 @@ def wineserver_pid():
 
 
 def cpu_ticks(pid):
-    """utime + stime of the process (all threads) in clock ticks, and its
-    voluntary + involuntary context switches (main thread)."""
+    """utime and stime of the process (all threads) in clock ticks, and the
+    voluntary + involuntary context switches of its threads."""
     try:
         with open(f"/proc/{pid}/stat") as f:
             fields = f.read().rsplit(")", 1)[1].split()
-        ticks = int(fields[11]) + int(fields[12])
+        user, system = int(fields[11]), int(fields[12])
         switches = 0
         for task in os.listdir(f"/proc/{pid}/task"):
             with open(f"/proc/{pid}/task/{task}/status") as f:
                 for line in f:
                     if "ctxt_switches:" in line:
                         switches += int(line.split()[-1])
-        return ticks, switches
+        return user, system, switches
     except (OSError, IndexError, ValueError):
-        return 0, 0
+        return 0, 0, 0
 
 
 class RelaySubject:
@@ -298,6 +299,9 @@ class RelaySubject:
             env["WINEDEBUG"] = winedebug
         self.cwd = tempfile.mkdtemp(prefix="relay-bench-")
         self.stderr = open(stderr_path, "wb") if stderr_path else subprocess.DEVNULL
+        # relaylab.Relay's own start sends stderr to /dev/null, which would
+        # keep WINEDEBUG from reaching the wineserver: start the program here
+        # and use Relay for waiting on the window and closing.
         self.relay = relaylab.Relay.__new__(relaylab.Relay)
         self.relay.args, self.relay.cwd = probe_args, self.cwd
         self.relay.proc = subprocess.Popen(["wine", a.exe], cwd=self.cwd, env=env,
@@ -318,6 +322,7 @@ class RelaySubject:
         self.relay.close()
         if self.stderr is not subprocess.DEVNULL:
             self.stderr.close()
+        shutil.rmtree(self.cwd, ignore_errors=True)
 
 
 class SocatSubject:
@@ -417,9 +422,11 @@ def usage(before, after, received):
     hz = os.sysconf("SC_CLK_TCK")
     out = {}
     for k in before:
-        ticks = sum(a[0] - b[0] for a, b in zip(after[k], before[k]))
-        switches = sum(a[1] - b[1] for a, b in zip(after[k], before[k]))
-        out[k] = {"cpu_s": ticks / hz,
+        user = sum(a[0] - b[0] for a, b in zip(after[k], before[k]))
+        system = sum(a[1] - b[1] for a, b in zip(after[k], before[k]))
+        switches = sum(a[2] - b[2] for a, b in zip(after[k], before[k]))
+        ticks = user + system
+        out[k] = {"cpu_s": ticks / hz, "system_share": system / ticks if ticks else None,
                   "cpu_us_per_dgram": ticks / hz * 1e6 / received if received else None,
                   "ctx_per_dgram": switches / received if received else None}
     return out
@@ -509,8 +516,9 @@ def run_all(a):
             subject.stop()
         for r in rows:  # a side note per subject: where datagrams were dropped, what they cost
             if r["subject"] == subject.name:
-                cost = ", ".join(f"{k} {v['cpu_us_per_dgram']:.0f} µs CPU and {v['ctx_per_dgram']:.1f} context "
-                                 f"switches" for k, v in r["cpu"].items() if v["cpu_us_per_dgram"] is not None)
+                cost = ", ".join(f"{k} {v['cpu_us_per_dgram']:.0f} µs CPU ({100 * v['system_share']:.0f} % in "
+                                 f"the kernel) and {v['ctx_per_dgram']:.1f} context switches"
+                                 for k, v in r["cpu"].items() if v["cpu_us_per_dgram"])
                 print(f"bench: {subject.name} {r['rate']}/s: dropped at relay input {r['relay_ns_rcvbuf_errors']}, "
                       f"at the KLOR receiver {r['rcvbuf_errors']}; lengths {r['lengths']}; misrouted "
                       f"{r['misrouted']}; sender max lag {r['max_lag_ms']:.1f} ms; per datagram: {cost}", flush=True)
@@ -534,6 +542,8 @@ def run_all(a):
 def strace_counts(path):
     """calls per syscall name from an `strace -c` summary."""
     counts = {}
+    if not os.path.exists(path):  # nothing traced
+        return counts
     with open(path) as f:
         for line in f:
             parts = line.split()
@@ -596,6 +606,36 @@ def traced(runs, pids, window, rate, work_dir, label, server_trace=False):
     return got, {name: count(path) for name, (path, _) in tracers.items()}
 
 
+def perf_profile(a, runs, work):
+    """Shares of CPU samples by process and library while relaying."""
+    data = os.path.join(work, "relay.perf")
+    subject = RelaySubject(a)
+    try:
+        if not runs.warm_up():
+            raise SystemExit("bench: the relay relays nothing")
+        rec = subprocess.Popen(["perf", "record", "-q", "-e", "cpu-clock", "-F", "2000", "-o", data,
+                                "-p", f"{subject.pid},{subject.server}"],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(0.5)
+        p = runs.start_receiver(int(a.perf_rate * a.profile_window))
+        runs.send(a.perf_rate, a.profile_window, senders=1, pacing="sleep")
+        runs.finish_receiver(p)
+        rec.send_signal(signal.SIGINT)
+        rec.wait(timeout=60)
+    finally:
+        subject.stop()
+    out = subprocess.run(["perf", "report", "-i", data, "--stdio", "--sort", "comm,dso"],
+                         capture_output=True, text=True).stdout
+    shares = {}
+    for line in out.splitlines():
+        parts = line.split()
+        if len(parts) >= 3 and parts[0].endswith("%") and not line.startswith("#"):
+            share = float(parts[0].rstrip("%"))
+            if share >= 0.2:
+                shares[f"{parts[1]} {' '.join(parts[2:])}"] = share
+    return shares
+
+
 def run_profile(a):
     runs = Runs(a)
     work = tempfile.mkdtemp(prefix="relay-profile-")
@@ -615,7 +655,13 @@ def run_profile(a):
         report[f"syscalls_{name}"] = per_dgram(busy[name], idle[name], got)
         report[f"syscalls_{name}_total"] = round(
             (sum(busy[name].values()) - sum(idle[name].values())) / got, 1) if got else None
-    # 2. the relay's wineserver requests by name: a client started with
+    # 2. where the CPU time lands, by process and library (perf, when present).
+    # Before the request trace, which stays on in the wineserver once enabled.
+    if shutil.which("perf"):
+        report["perf_by_dso"] = perf_profile(a, runs, work)
+    else:
+        print("bench: perf not installed; no per-library profile", flush=True)
+    # 3. the relay's wineserver requests by name: a client started with
     # WINEDEBUG=+server turns on the wineserver's request trace, which the
     # server writes to its stderr; strace reads it from those writes.
     # (Wine passes the channel on only when the client's stderr is not /dev/null.)
@@ -670,6 +716,7 @@ def main(argv=None):
         p.add_argument("--out", required=True, help="Markdown file of the table")
         p.add_argument("--profile-rate", type=int, default=300)
         p.add_argument("--profile-window", type=float, default=6.0)
+        p.add_argument("--perf-rate", type=int, default=1000)
     s = sub.add_parser("send")
     s.add_argument("--rate", type=float, required=True)
     s.add_argument("--duration", type=float, required=True)
