@@ -67,7 +67,7 @@ def main():
         subprocess.run(["ip", "netns", "exec", hosts, sys.executable, os.path.join(os.path.dirname(me),
                         "labtraffic.py"), "send", "--group", group, "--port", str(recv_port), "--size",
                         str(40 + 20 * h), "--count", str(PER_HOST), "--rate", "50", "--host-tag", str(h)],
-                       check=True, stdout=subprocess.DEVNULL)
+                       check=True, capture_output=True)
     out, _ = receiver.communicate(timeout=30)
     rows = [line.split() for line in out.splitlines()]
     print(f"\nSent {PER_HOST} datagrams on each host channel; arrived on the KLOR side ({SEND_GROUP}):\n")
