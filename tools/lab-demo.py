@@ -18,10 +18,7 @@ HOSTS = [  # receiving port, receiving group, sending port value
 PER_HOST = 5
 
 
-def wire_port(value):
-    """The KLOR-side port on the wire for a configured sending port value: the
-    relay writes the value into the port field unconverted."""
-    return (value % 256) * 256 + value // 256
+wire_port = labtraffic.wire_port
 
 
 def sample_ini():

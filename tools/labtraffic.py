@@ -51,6 +51,13 @@ def make_payload(seq, tag, size, fill="zero", sent_ns=None):
     return header + filler
 
 
+def wire_port(value):
+    """The UDP port on the wire for a port value that the relay writes into
+    its socket address unconverted (its KLOR-side ports): on a little-endian
+    PC the two bytes are exchanged, so 6789 goes out as 34074."""
+    return (value % 256) * 256 + value // 256
+
+
 def parse_payload(data):
     """(seq, tag, sent_ns) of a labtraffic datagram, or None."""
     if len(data) < HEADER.size or data[:4] != MAGIC:

@@ -74,11 +74,13 @@ def probe(args, *words, timeout=30):
 class Relay:
     """One run of the relay program in its own working directory."""
 
-    def __init__(self, args, cwd=None, extra=()):
+    def __init__(self, args, cwd=None, extra=(), env=None, stderr=subprocess.DEVNULL):
+        """env: the environment (WINEDEBUG reaches the wineserver only when
+        stderr is not /dev/null); stderr: where Wine's messages go."""
         self.args = args
         self.cwd = cwd or tempfile.mkdtemp(prefix="relay-run-")
-        self.proc = subprocess.Popen(["wine", args.exe, *extra], cwd=self.cwd,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.proc = subprocess.Popen(["wine", args.exe, *extra], cwd=self.cwd, env=env,
+                                     stdout=subprocess.DEVNULL, stderr=stderr)
 
     def wait_window(self, timeout_ms=30000):
         code, out = probe(self.args, "state", timeout_ms)

@@ -64,8 +64,7 @@ def send_port_value(h):
     return 6789 + 256 * h
 
 
-def wire_port(value):
-    return (value % 256) * 256 + value // 256
+wire_port = labtraffic.wire_port
 
 
 # ---------------------------------------------------------------- sender
@@ -299,13 +298,7 @@ class RelaySubject:
             env["WINEDEBUG"] = winedebug
         self.cwd = tempfile.mkdtemp(prefix="relay-bench-")
         self.stderr = open(stderr_path, "wb") if stderr_path else subprocess.DEVNULL
-        # relaylab.Relay's own start sends stderr to /dev/null, which would
-        # keep WINEDEBUG from reaching the wineserver: start the program here
-        # and use Relay for waiting on the window and closing.
-        self.relay = relaylab.Relay.__new__(relaylab.Relay)
-        self.relay.args, self.relay.cwd = probe_args, self.cwd
-        self.relay.proc = subprocess.Popen(["wine", a.exe], cwd=self.cwd, env=env,
-                                           stdout=subprocess.DEVNULL, stderr=self.stderr)
+        self.relay = relaylab.Relay(probe_args, cwd=self.cwd, env=env, stderr=self.stderr)
         if self.relay.wait_window() is None:
             raise SystemExit("bench: the relay did not open its window")
         # Wine's launcher execs into the program: the process is found by its
