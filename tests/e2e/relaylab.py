@@ -71,6 +71,20 @@ def probe(args, *words, timeout=30):
     return result.returncode, result.stdout.replace("\r\n", "\n")
 
 
+def shown_state(args, timeout=10):
+    """The main window's state once it is shown, or None. The window exists
+    from its creation on, before WinMain shows it, so a state read too early
+    would say nothing about how it is shown."""
+    end = time.monotonic() + timeout
+    while True:
+        code, out = probe(args, "state", max(1, int((end - time.monotonic()) * 1000)))
+        if code == 0 and "visible=1" in out:
+            return out.strip()
+        if time.monotonic() >= end:
+            return None
+        time.sleep(0.1)
+
+
 class Relay:
     """One run of the relay program in its own working directory."""
 
@@ -83,8 +97,7 @@ class Relay:
                                      stdout=subprocess.DEVNULL, stderr=stderr)
 
     def wait_window(self, timeout_ms=30000):
-        code, out = probe(self.args, "state", timeout_ms)
-        return out if code == 0 else None
+        return shown_state(self.args, timeout_ms / 1000)
 
     def wait_exit(self, timeout=15):
         try:

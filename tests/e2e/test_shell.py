@@ -4,12 +4,11 @@ without configuration."""
 import subprocess
 
 from relaylab import (IDNO, IDOK, MAIN_TITLE, SAMPLE_LOCAL, SC_MAXIMIZE, SC_RESTORE, Checks, Relay,
-                      parse_args, probe, remove_ini, wait_until, write_ini)
+                      parse_args, probe, remove_ini, shown_state, wait_until, write_ini)
 
 
 def state_of(args):
-    code, out = probe(args, "state", 5000)
-    return out.strip() if code == 0 else ""
+    return shown_state(args) or ""
 
 
 def single_instance(args, t):
