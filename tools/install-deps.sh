@@ -4,7 +4,7 @@
 # nothing is fetched when every package is present.
 set -euo pipefail
 packages=(
-    cmake ninja-build g++ googletest libgtest-dev python3 git
+    cmake ninja-build g++ googletest libgtest-dev python3 git clang libclang-rt-14-dev
     mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
     wine wine64 xvfb xdotool x11-apps imagemagick
     iproute2 procps util-linux socat strace clang-format

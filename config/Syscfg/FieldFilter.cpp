@@ -1,0 +1,138 @@
+#include "config/Syscfg/FieldFilter.h"
+
+#include "config/HostConfig.h"
+#include "config/Syscfg/FieldRules.h"
+#include "shell/FatalReport.h"
+
+HWND ConfigDialogWindow;
+WNDPROC SavedEditProcs[8];
+int HelpLineLocked;
+
+const char* const HelpTexts[12] = {
+    "Enter Host Number to be Added/Modified.",
+    "Enter Corresponding Receiving Port Number.",
+    "Enter Corresponding Receiving Multicast Address.",
+    "Enter Local DTE Address of the PC.",
+    "UDP Port Number to be specified in the receiving application.",
+    "Enter the Sending Multicast address ",
+    "Enter the Local IP Address towards Host.",
+    "Enter the Local IP Address towards KLOR.",
+    "",
+    "Press this button to Add/Modify the Host Info.",
+    "Press this button to Changes be effective.",
+    "Press this button to disappear the box.",
+};
+
+namespace {
+
+enum : int { FirstField = IDC_HOSTNUMBER, LastField = IDC_KLORSIDE, LastHelped = IDC_CONFIG_CANCEL };
+enum : WPARAM { TabChar = 9 };
+
+const char FieldProcModule[] = "SrvrConfigChildProc in Syscfg";
+
+void ClearHelpLine() {
+    SetDlgItemTextA(ConfigDialogWindow, IDC_HELPLINE, "");
+}
+
+// The receiving port marks the host that the host number field names now.
+void MarkReceivingPortHost() {
+    char hostNumber[16] = {};
+    GetDlgItemTextA(ConfigDialogWindow, IDC_HOSTNUMBER, hostNumber, sizeof hostNumber);
+    const int host = HostNamedByField(hostNumber);
+    if (host >= 0)
+        HostModified[host] = 1;
+}
+
+void SetChangeFlag(FieldChangeFlag flag) {
+    switch (flag) {
+    case FieldChangeFlag::HostModified:
+        MarkReceivingPortHost();
+        break;
+    case FieldChangeFlag::SendMcastModified:
+        SendMcastModified = 1;
+        break;
+    case FieldChangeFlag::HostSideModified:
+        HostSideModified = 1;
+        break;
+    case FieldChangeFlag::KLORSideModified:
+        KLORSideModified = 1;
+        break;
+    case FieldChangeFlag::None:
+        break;
+    }
+}
+
+LRESULT PassOn(HWND field, int controlId, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (controlId < FirstField || controlId > LastField)
+        return DefWindowProcA(field, message, wparam, lparam); // never installed on such a window
+    return CallWindowProcA(SavedEditProcs[controlId - FirstField], field, message, wparam, lparam);
+}
+
+// A typed character: the help line is cleared whatever comes; Tab moves the
+// focus instead of reaching the field; the field's rule refuses or passes.
+LRESULT FilterChar(HWND field, int controlId, WPARAM character, LPARAM lparam) {
+    ClearHelpLine();
+    if (character == TabChar) {
+        const int previous = (GetKeyState(VK_SHIFT) & 0x8000) != 0 ? 1 : 0;
+        MoveDialogFocus(ConfigDialogWindow, controlId, previous);
+        ShowFocusHelp();
+        return 0;
+    }
+    const FieldCharRule rule = RuleForFieldChar(controlId, static_cast<unsigned>(character));
+    if (!rule.accepted) {
+        MessageBeep(0);
+        return 0;
+    }
+    SetChangeFlag(rule.flag);
+    return PassOn(field, controlId, WM_CHAR, character, lparam);
+}
+
+// At the press the focus is still on the field before; at the release it is
+// on the clicked one, whose help then stays on the line.
+LRESULT ShowHelpAndPassOn(HWND field, int controlId, UINT message, WPARAM wparam, LPARAM lparam) {
+    ShowFocusHelp();
+    return PassOn(field, controlId, message, wparam, lparam);
+}
+
+LRESULT CALLBACK FilterFieldMessage(HWND field, UINT message, WPARAM wparam, LPARAM lparam) {
+    const int controlId = static_cast<int>(GetWindowLongPtrA(field, GWLP_ID));
+    switch (message) {
+    case WM_CHAR:
+        return FilterChar(field, controlId, wparam, lparam);
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+        return ShowHelpAndPassOn(field, controlId, message, wparam, lparam);
+    }
+    return PassOn(field, controlId, message, wparam, lparam);
+}
+
+} // namespace
+
+void SubclassEditControls(HWND dialog) {
+    for (int id = FirstField; id <= LastField; ++id) {
+        HWND field = GetDlgItem(dialog, id);
+        SavedEditProcs[id - FirstField] = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(field, GWLP_WNDPROC));
+        if (IsWindow(field))
+            SetWindowLongPtrA(field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SrvrConfigChildProc));
+    }
+}
+
+// Everything the field procedure does, the fields' own procedures included,
+// runs under the fatal exception guard.
+LRESULT CALLBACK SrvrConfigChildProc(HWND field, UINT message, WPARAM wparam, LPARAM lparam) {
+    const GuardedCall call = {FilterFieldMessage, field, message, wparam, lparam, FieldProcModule};
+    return CallUnderFatalGuard(&call);
+}
+
+void MoveDialogFocus(HWND dialog, int controlId, int previous) {
+    SetFocus(GetNextDlgTabItem(dialog, GetDlgItem(dialog, controlId), previous == 1));
+}
+
+void ShowFocusHelp() {
+    HWND focus = GetFocus();
+    if (focus == nullptr || !IsChild(ConfigDialogWindow, focus))
+        return;
+    const int id = GetDlgCtrlID(focus);
+    if (id >= FirstField && id <= LastHelped)
+        SetDlgItemTextA(ConfigDialogWindow, IDC_HELPLINE, HelpTexts[id - FirstField]);
+}

@@ -1,0 +1,34 @@
+#include "config/Syscfg/FieldRules.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+TEST(DottedAddress, AcceptsWhatTheFieldsMayHold) {
+    for (const char* text : {"1.2.3.4", ".1.2.34", "0255.1.1.1", "255.255.255.255", "-1.2.3.4", "1x.2.3.4",
+                             " 12.0.0.1"})
+        EXPECT_EQ(IsValidDottedAddress(text), 1) << text;
+}
+
+TEST(DottedAddress, RefusesDotsLengthAndLargeParts) {
+    for (const char* text : {"1.2.3", "1.2.3.4.5", "1..2.34", "1.2.34.", ".1.2.3", "256.1.1.1", "1.256.1.1",
+                             "1.2.256.1", "1.2.3.999", "1.2.3.99999999999", "", "123.123.123.1234"})
+        EXPECT_EQ(IsValidDottedAddress(text), 0) << text;
+    EXPECT_EQ(IsValidDottedAddress(nullptr), 0);
+}
+
+TEST(CountChar, CountsOccurrencesAndNoText) {
+    EXPECT_EQ(CountChar("1.2.3.4", '.'), 3);
+    EXPECT_EQ(CountChar("", '.'), 0);
+    EXPECT_EQ(CountChar("abc", '\0'), 0);
+    EXPECT_EQ(CountChar(nullptr, '.'), -1);
+}
+
+TEST(FieldChars, HostNumberNamesHostsZeroToFive) {
+    EXPECT_EQ(HostNamedByField(""), 0);
+    EXPECT_EQ(HostNamedByField("3"), 3);
+    EXPECT_EQ(HostNamedByField("5"), 5);
+    EXPECT_EQ(HostNamedByField("6"), -1);
+    EXPECT_EQ(HostNamedByField("99999999999999999999"), -1);
+    EXPECT_EQ(HostNamedByField("-1"), -1);
+}
