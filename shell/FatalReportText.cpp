@@ -54,6 +54,7 @@ size_t FormatFatalReport(char* report, size_t size, const char* module, uint32_t
     const int length = std::snprintf(
         report, size, "MODULE : %s \n\n Message : %d (Dec.)    %X(Hex) \n Wparam : %d   Lparam : %d\n\n%s%s",
         module != nullptr ? module : "", static_cast<int>(message), static_cast<unsigned>(message),
-        static_cast<int>(wparam), static_cast<int>(lparam), FatalExceptionText(code), "\n\nAPPLICATION WILL QUIT");
+        static_cast<int>(wparam), static_cast<int>(lparam), FatalExceptionText(code),
+        "\n\nAPPLICATION WILL QUIT");
     return length < 0 ? size : static_cast<size_t>(length);
 }

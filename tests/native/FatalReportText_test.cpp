@@ -10,7 +10,8 @@ namespace {
 
 const char Module[] = "SrvrConfigChildProc in Syscfg";
 
-std::string Report(uint32_t code, uint32_t message, int32_t wparam, int32_t lparam, const char* module = Module) {
+std::string Report(uint32_t code, uint32_t message, int32_t wparam, int32_t lparam,
+                   const char* module = Module) {
     char report[FATAL_REPORT_SIZE];
     const size_t length = FormatFatalReport(report, sizeof report, module, code, message, wparam, lparam);
     EXPECT_LT(length, sizeof report);
@@ -21,11 +22,13 @@ std::string Report(uint32_t code, uint32_t message, int32_t wparam, int32_t lpar
 } // namespace
 
 TEST(FatalReport, HeaderWithNegativeNumbersAndHex) {
-    EXPECT_EQ(Report(0xC0000094u, 512, -5, -7),
-              "MODULE : SrvrConfigChildProc in Syscfg \n\n Message : 512 (Dec.)    200(Hex) \n"
-              " Wparam : -5   Lparam : -7\n\nException: Integer being divided by zero\n\nAPPLICATION WILL QUIT");
-    EXPECT_NE(Report(0xC0000005u, 258, 65, 0).find(" Message : 258 (Dec.)    102(Hex) \n Wparam : 65   Lparam : 0"),
-              std::string::npos);
+    EXPECT_EQ(
+        Report(0xC0000094u, 512, -5, -7),
+        "MODULE : SrvrConfigChildProc in Syscfg \n\n Message : 512 (Dec.)    200(Hex) \n"
+        " Wparam : -5   Lparam : -7\n\nException: Integer being divided by zero\n\nAPPLICATION WILL QUIT");
+    EXPECT_NE(
+        Report(0xC0000005u, 258, 65, 0).find(" Message : 258 (Dec.)    102(Hex) \n Wparam : 65   Lparam : 0"),
+        std::string::npos);
 }
 
 TEST(FatalReport, EveryCodeOfTheTableAndNoOther) {
@@ -33,34 +36,41 @@ TEST(FatalReport, EveryCodeOfTheTableAndNoOther) {
         uint32_t code;
         const char* text;
     } table[] = {
-        {0x80000002u, "Exception: Attempted to read or write data that is \nmisaligned on hardware that does not "
-                      "provide alignment"},
+        {0x80000002u,
+         "Exception: Attempted to read or write data that is \nmisaligned on hardware that does not "
+         "provide alignment"},
         {0x80000003u, "Exception :A breakpoint was encountered"},
         {0x80000004u, "Exception :A trace trap or other single-instruction \nmechanism signaled that one "
                       "instruction has been executed"},
-        {0xC0000005u, "Exception : Attempted to read from or write to a virtual address \nfor which it does not "
-                      "have the appropriate access."},
+        {0xC0000005u,
+         "Exception : Attempted to read from or write to a virtual address \nfor which it does not "
+         "have the appropriate access."},
         {0xC0000025u, "Exception:The thread attempted to continue execution after a noncontinuable exception "
                       "occurred."},
         {0xC000008Cu, "Exception : Attempted to access an array element that is out of bounds"},
-        {0xC000008Du, "Exception: One of the operands in a floating-point operation is denormal. \nA denormal "
-                      "value is one that is too small to represent as a \nstandard floating-point value."},
+        {0xC000008Du,
+         "Exception: One of the operands in a floating-point operation is denormal. \nA denormal "
+         "value is one that is too small to represent as a \nstandard floating-point value."},
         {0xC000008Eu, "Exception : Float being divided by zero"},
-        {0xC000008Fu, "Exception:The result of a floating-point operation cannot be represented \nexactly as a "
-                      "decimal fraction"},
+        {0xC000008Fu,
+         "Exception:The result of a floating-point operation cannot be represented \nexactly as a "
+         "decimal fraction"},
         {0xC0000090u, "Exception:This exception represents any floating-point exception not included in this "
                       "list."},
         {0xC0000091u, "Exception:The exponent of a floating-point operation is greater than the magnitude "
                       "allowed by the corresponding type."},
         {0xC0000092u, "Exception:The stack overflowed or underflowed as the result of a floating-point "
                       "operation."},
-        {0xC0000093u, "Exception:The exponent of a floating-point operation is less than the magnitude allowed "
-                      "by the corresponding type."},
+        {0xC0000093u,
+         "Exception:The exponent of a floating-point operation is less than the magnitude allowed "
+         "by the corresponding type."},
         {0xC0000094u, "Exception: Integer being divided by zero"},
-        {0xC0000095u, "Exception:The result of an integer operation caused a carry out of the most significant "
-                      "bit of the result"},
-        {0xC0000096u, "Exception:The thread attempted to execute an instruction whose operation is not allowed "
-                      "in the current machine mode."},
+        {0xC0000095u,
+         "Exception:The result of an integer operation caused a carry out of the most significant "
+         "bit of the result"},
+        {0xC0000096u,
+         "Exception:The thread attempted to execute an instruction whose operation is not allowed "
+         "in the current machine mode."},
     };
     for (const auto& row : table)
         EXPECT_STREQ(FatalExceptionText(row.code), row.text) << std::hex << row.code;

@@ -5,8 +5,8 @@
 #include <string>
 
 TEST(DottedAddress, AcceptsWhatTheFieldsMayHold) {
-    for (const char* text : {"1.2.3.4", ".1.2.34", "0255.1.1.1", "255.255.255.255", "-1.2.3.4", "1x.2.3.4",
-                             " 12.0.0.1"})
+    for (const char* text :
+         {"1.2.3.4", ".1.2.34", "0255.1.1.1", "255.255.255.255", "-1.2.3.4", "1x.2.3.4", " 12.0.0.1"})
         EXPECT_EQ(IsValidDottedAddress(text), 1) << text;
 }
 

@@ -1,0 +1,148 @@
+// The configuration fields' character filter on real edit controls of the
+// configuration dialog's template: what each field takes, the beep, the help
+// line, the change flags, Tab and the clicks.
+#include <gtest/gtest.h>
+
+#include "FieldDialog.h"
+#include "TestSupport.h"
+#include "config/ConfigStore.h"
+
+// The import slot through which the program calls MessageBeep.
+extern "C" decltype(&MessageBeep) __imp_MessageBeep;
+
+namespace {
+
+int Beeps;
+
+BOOL WINAPI CountBeep(UINT) {
+    ++Beeps;
+    return TRUE;
+}
+
+class FieldFilterTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        DWORD old = 0;
+        VirtualProtect(&__imp_MessageBeep, sizeof __imp_MessageBeep, PAGE_READWRITE, &old);
+        realBeep_ = __imp_MessageBeep;
+        __imp_MessageBeep = CountBeep;
+        dialog_ = OpenFieldDialog();
+        ASSERT_NE(dialog_, nullptr);
+        ClearChangeFlags();
+        Beeps = 0;
+    }
+    void TearDown() override {
+        DestroyWindow(dialog_);
+        __imp_MessageBeep = realBeep_;
+        ClearChangeFlags();
+    }
+    void SetItem(int id, const char* text) { SetDlgItemTextA(dialog_, id, text); }
+    std::string Help() const { return ItemText(dialog_, IDC_HELPLINE); }
+    bool NoFlags() const {
+        int hosts = 0;
+        for (int flag : HostModified)
+            hosts += flag;
+        return hosts == 0 && SendMcastModified == 0 && HostSideModified == 0 && KLORSideModified == 0;
+    }
+
+    HWND dialog_ = nullptr;
+    decltype(&MessageBeep) realBeep_ = nullptr;
+};
+
+} // namespace
+
+TEST_F(FieldFilterTest, LetterIsRefusedWithBeepAndClearsHelpLine) {
+    for (int id : {IDC_HOSTNUMBER, IDC_RECVPORT, IDC_RECVMCAST, IDC_SENDMCAST, IDC_HOSTSIDE, IDC_KLORSIDE}) {
+        SetItem(id, "1");
+        SetItem(IDC_HELPLINE, "help");
+        Beeps = 0;
+        TypeChar(dialog_, id, 'A');
+        EXPECT_EQ(Beeps, 1) << id;
+        EXPECT_EQ(ItemText(dialog_, id), "1") << id;
+        EXPECT_EQ(Help(), "") << id;
+    }
+    EXPECT_TRUE(NoFlags());
+    // The sending port is not filtered: no beep of the filter's own, the
+    // help line cleared all the same, the number-only field refuses it.
+    SetItem(IDC_SENDPORT, "1");
+    SetItem(IDC_HELPLINE, "help");
+    Beeps = 0;
+    TypeChar(dialog_, IDC_SENDPORT, 'A');
+    EXPECT_EQ(Beeps, 0);
+    EXPECT_EQ(Help(), "");
+    EXPECT_EQ(ItemText(dialog_, IDC_SENDPORT), "1");
+}
+
+TEST_F(FieldFilterTest, AmpersandPassesHostNumberFilterButNotAnAddress) {
+    SetItem(IDC_HOSTNUMBER, "");
+    TypeChar(dialog_, IDC_HOSTNUMBER, '&');
+    EXPECT_EQ(Beeps, 0);
+    EXPECT_EQ(ItemText(dialog_, IDC_HOSTNUMBER), ""); // the number-only field refuses it
+    TypeChar(dialog_, IDC_HOSTNUMBER, '4');
+    EXPECT_EQ(ItemText(dialog_, IDC_HOSTNUMBER), "4");
+    SetItem(IDC_RECVMCAST, "");
+    TypeChar(dialog_, IDC_RECVMCAST, '&');
+    EXPECT_EQ(Beeps, 1);
+    TypeChar(dialog_, IDC_RECVMCAST, '.');
+    EXPECT_EQ(ItemText(dialog_, IDC_RECVMCAST), ".");
+}
+
+TEST_F(FieldFilterTest, TypedCharactersSetTheirFieldsFlags) {
+    for (int id : {IDC_RECVPORT, IDC_SENDMCAST, IDC_HOSTSIDE, IDC_KLORSIDE})
+        TypeChar(dialog_, id, '\r');
+    TypeChar(dialog_, IDC_RECVMCAST, '1');
+    TypeChar(dialog_, IDC_SENDPORT, '1');
+    TypeChar(dialog_, IDC_HOSTNUMBER, '1');
+    EXPECT_TRUE(NoFlags());
+    TypeChar(dialog_, IDC_SENDMCAST, '1');
+    EXPECT_EQ(SendMcastModified, 1);
+    EXPECT_EQ(HostSideModified + KLORSideModified, 0);
+    TypeChar(dialog_, IDC_HOSTSIDE, '\b');
+    EXPECT_EQ(HostSideModified, 1);
+    EXPECT_EQ(KLORSideModified, 0);
+    TypeChar(dialog_, IDC_KLORSIDE, '.');
+    EXPECT_EQ(KLORSideModified, 1);
+}
+
+TEST_F(FieldFilterTest, ReceivingPortMarksTheHostNamedNow) {
+    const struct {
+        const char* hostNumber;
+        int marked; // -1: nobody
+    } cases[] = {{"3", 3}, {"", 0}, {"7", -1}, {"5", 5}};
+    for (const auto& c : cases) {
+        ClearChangeFlags();
+        SetItem(IDC_HOSTNUMBER, c.hostNumber);
+        TypeChar(dialog_, IDC_RECVPORT, '9');
+        for (int host = 0; host < 6; ++host)
+            EXPECT_EQ(HostModified[host], host == c.marked ? 1 : 0) << c.hostNumber << " host " << host;
+    }
+}
+
+TEST_F(FieldFilterTest, TabAndShiftTabMoveFocusAndShowHelp) {
+    SetFocus(GetDlgItem(dialog_, IDC_SENDMCAST));
+    SetItem(IDC_HOSTSIDE, "1.2");
+    TypeChar(dialog_, IDC_SENDMCAST, '\t');
+    EXPECT_EQ(GetFocus(), GetDlgItem(dialog_, IDC_HOSTSIDE));
+    EXPECT_EQ(Help(), "Enter the Local IP Address towards Host.");
+    EXPECT_EQ(ItemText(dialog_, IDC_HOSTSIDE), "1.2"); // the Tab is not typed
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    keys[VK_SHIFT] = 0x80;
+    SetKeyboardState(keys);
+    TypeChar(dialog_, IDC_HOSTSIDE, '\t');
+    keys[VK_SHIFT] = 0;
+    SetKeyboardState(keys);
+    EXPECT_EQ(GetFocus(), GetDlgItem(dialog_, IDC_SENDMCAST));
+    EXPECT_EQ(Help(), "Enter the Sending Multicast address ");
+    EXPECT_EQ(Beeps, 0);
+}
+
+TEST_F(FieldFilterTest, ClickShowsHelpOfFocusAtPressAndRelease) {
+    SetFocus(GetDlgItem(dialog_, IDC_KLORSIDE));
+    HWND port = GetDlgItem(dialog_, IDC_RECVPORT);
+    SendMessageA(port, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+    EXPECT_EQ(Help(), "Enter the Local IP Address towards KLOR.");
+    EXPECT_EQ(GetFocus(), port); // the field takes the focus at the press
+    SendMessageA(port, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+    EXPECT_EQ(Help(), "Enter Corresponding Receiving Port Number.");
+}
