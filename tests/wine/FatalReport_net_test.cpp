@@ -1,0 +1,308 @@
+// The fatal exception report of the field procedure, watched from outside
+// the faulting process: this test program starts itself again as a child
+// that faults inside (or outside) the guarded procedure, finds the child's
+// report box, checks it, presses its OK button and reads the exit code. One
+// case relays in the lab while the box is open.
+#include <gtest/gtest.h>
+#include <winsock.h>
+
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+
+#include "FieldDialog.h"
+#include "TestSupport.h"
+#include "relay/RecvChannel.h"
+#include "shell/MainWindow.h"
+
+namespace {
+
+const char ChildVariable[] = "FATAL_GUARD_CHILD";
+const char ReportCaption[] = "FATAL ERROR: Call Support";
+const char IconCheckedEvent[] = "FatalGuardIconChecked"; // set by the child once its box has the hand icon
+enum : DWORD { ChildWentOn = 7, ChildWrongIcon = 8, ChildNoField = 9 };
+enum : UINT { FaultMessage = WM_USER + 123, NestingMessage = WM_USER + 1, NestedMessage = WM_USER + 2 };
+
+// ---- the child: a field of the configuration dialog whose own procedure
+// faults in the way the scenario names.
+
+LRESULT CALLBACK DividingProc(HWND, UINT, WPARAM wparam, LPARAM) {
+    volatile int divisor = static_cast<int>(wparam) + 5; // 0 for the wparam -5 sent
+    return 100 / divisor;
+}
+
+LRESULT CALLBACK NullWritingProc(HWND, UINT message, WPARAM, LPARAM) {
+    if (message == WM_CHAR)
+        *static_cast<volatile int*>(nullptr) = 1;
+    return 0;
+}
+
+LRESULT CALLBACK RaisingProc(HWND, UINT message, WPARAM, LPARAM) {
+    if (message == FaultMessage) // not on the paint that the report's own loop brings
+        RaiseException(0xE0001234u, 0, 0, nullptr);
+    return 0;
+}
+
+LRESULT CALLBACK NestingProc(HWND field, UINT message, WPARAM, LPARAM lparam) {
+    if (message == NestingMessage)
+        return SendMessageA(field, NestedMessage, 22, 33);
+    if (message == NestedMessage)
+        return DividingProc(field, message, static_cast<WPARAM>(-5), lparam);
+    return 0;
+}
+
+// Raises and handles inside: a C++ exception, and the platform's own.
+LRESULT CALLBACK HandlingProc(HWND, UINT, WPARAM, LPARAM) {
+    int caught = 0;
+    try {
+        throw std::runtime_error("handled inside");
+    } catch (const std::exception&) {
+        caught = 40;
+    }
+    OutputDebugStringA("handled by the platform");
+    return caught + (IsBadReadPtr(nullptr, 4) ? 2 : 0);
+}
+
+// Checks, inside the child, the icon of its own report box (icons cannot be
+// read from another process under Wine) and tells the parent.
+DWORD WINAPI WatchIcon(void*) {
+    const HICON hand = LoadIconA(nullptr, IDI_HAND);
+    for (int i = 0; i < 500; ++i, Sleep(20)) {
+        HWND box = FindDialog(ReportCaption);
+        if (box == nullptr)
+            continue;
+        HWND icon = GetDlgItem(box, 0x0440); // Wine's message box icon control
+        if (icon == nullptr)
+            icon = GetDlgItem(box, 0x0014); // Windows'
+        if (icon == nullptr || reinterpret_cast<HICON>(SendMessageA(icon, STM_GETICON, 0, 0)) != hand)
+            ExitProcess(ChildWrongIcon);
+        SetEvent(CreateEventA(nullptr, TRUE, FALSE, IconCheckedEvent));
+        return 0;
+    }
+    return 0;
+}
+
+void FaultInField(WNDPROC fieldProc, UINT message, WPARAM wparam, LPARAM lparam) {
+    HWND dialog = OpenFieldDialog();
+    if (dialog == nullptr)
+        ExitProcess(ChildNoField);
+    SavedEditProcs[IDC_RECVPORT - 2000] = fieldProc;
+    const LRESULT result = SendMessageA(GetDlgItem(dialog, IDC_RECVPORT), message, wparam, lparam);
+    ExitProcess(result == 42 ? DWORD{ChildWentOn} : 0);
+}
+
+// The relay of host 0 runs in this thread; the fault comes once it is
+// connected, so the box's message loop is what relays from then on.
+void FaultWhileRelaying() {
+    WriteSampleConfig({0});
+    if (StartMainWindow(GetModuleHandleA(nullptr)) == nullptr)
+        ExitProcess(ChildNoField);
+    PumpMessages(5000, [] { return HostChannel[0].socket != INVALID_SOCKET; });
+    FaultInField(DividingProc, FaultMessage, static_cast<WPARAM>(-5), -7);
+}
+
+// The last resort of the process, instead of the platform's debugger.
+LONG WINAPI ExitWithExceptionCode(EXCEPTION_POINTERS* exception) {
+    ExitProcess(exception->ExceptionRecord->ExceptionCode);
+}
+
+[[noreturn]] void RunChild(const std::string& scenario) {
+    CreateThread(nullptr, 0, WatchIcon, nullptr, 0, nullptr);
+    if (scenario == "divide")
+        FaultInField(DividingProc, FaultMessage, static_cast<WPARAM>(-5), -7);
+    if (scenario == "access")
+        FaultInField(NullWritingProc, WM_CHAR, '7', 1);
+    if (scenario == "unknown")
+        FaultInField(RaisingProc, FaultMessage, 512, 0);
+    if (scenario == "nested")
+        FaultInField(NestingProc, NestingMessage, 11, 0);
+    if (scenario == "handled")
+        FaultInField(HandlingProc, FaultMessage, 0, 0);
+    if (scenario == "relay")
+        FaultWhileRelaying();
+    if (scenario == "outside") { // no guard here: the fault reaches the top level
+        SetUnhandledExceptionFilter(ExitWithExceptionCode);
+        ExitProcess(static_cast<UINT>(DividingProc(nullptr, 0, static_cast<WPARAM>(-5), 0)));
+    }
+    ExitProcess(0);
+}
+
+// ---- the parent.
+
+struct ChildRun {
+    PROCESS_INFORMATION process = {};
+    HWND box = nullptr;
+    std::string text;
+    HANDLE iconChecked = nullptr;
+};
+
+BOOL CALLBACK FindChildBox(HWND window, LPARAM lparam) {
+    auto* run = reinterpret_cast<ChildRun*>(lparam);
+    char className[16] = {}, title[64] = {};
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    GetClassNameA(window, className, sizeof className);
+    GetWindowTextA(window, title, sizeof title);
+    if (process == run->process.dwProcessId && std::string(className) == "#32770" &&
+        std::string(title) == ReportCaption && IsWindowVisible(window)) {
+        run->box = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+ChildRun StartChild(const char* scenario) {
+    ChildRun run;
+    run.iconChecked = CreateEventA(nullptr, TRUE, FALSE, IconCheckedEvent);
+    ResetEvent(run.iconChecked);
+    char exe[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string command = std::string("\"") + exe +
+                          "\" --gtest_filter=FatalGuardChild.* --gtest_catch_exceptions=0 --gtest_brief=1";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    SetEnvironmentVariableA(ChildVariable, scenario);
+    const BOOL started = CreateProcessA(exe, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                        &startup, &run.process);
+    SetEnvironmentVariableA(ChildVariable, nullptr);
+    EXPECT_TRUE(started) << GetLastError();
+    return run;
+}
+
+// Waits for the child's report box (at most 10 s, or until the child ends)
+// and checks what the operator sees: no owner, OK as the only and default
+// button, the text.
+bool WaitForReport(ChildRun& run) {
+    for (int i = 0; i < 500 && run.box == nullptr; ++i) {
+        EnumWindows(FindChildBox, reinterpret_cast<LPARAM>(&run));
+        if (run.box == nullptr && WaitForSingleObject(run.process.hProcess, 20) == WAIT_OBJECT_0)
+            return false;
+    }
+    if (run.box == nullptr)
+        return false;
+    char text[1024] = {};
+    GetWindowTextA(GetDlgItem(run.box, 0xFFFF), text, sizeof text);
+    run.text = text;
+    EXPECT_EQ(GetWindow(run.box, GW_OWNER), nullptr);
+    EXPECT_NE(GetDlgItem(run.box, IDOK), nullptr);
+    for (int other : {IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO})
+        EXPECT_EQ(GetDlgItem(run.box, other), nullptr) << other;
+    EXPECT_EQ(SendMessageA(run.box, DM_GETDEFID, 0, 0), MAKELRESULT(IDOK, DC_HASDEFID));
+    EXPECT_EQ(WaitForSingleObject(run.iconChecked, 5000), WAIT_OBJECT_0) << "the child saw no hand icon";
+    return true;
+}
+
+// Presses OK in the report (when there is one) and returns the exit code.
+DWORD FinishChild(ChildRun& run) {
+    if (run.box != nullptr)
+        SendMessageA(GetDlgItem(run.box, IDOK), BM_CLICK, 0, 0);
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(run.process.hProcess, 10000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(run.process.hProcess, &code);
+    else
+        TerminateProcess(run.process.hProcess, 99);
+    CloseHandle(run.process.hProcess);
+    CloseHandle(run.process.hThread);
+    CloseHandle(run.iconChecked);
+    return code;
+}
+
+std::string ReportHead(unsigned message, const char* hex, int wparam, int lparam) {
+    return "MODULE : SrvrConfigChildProc in Syscfg \n\n Message : " + std::to_string(message) +
+           " (Dec.)    " + hex + "(Hex) \n Wparam : " + std::to_string(wparam) +
+           "   Lparam : " + std::to_string(lparam) + "\n\n";
+}
+
+void ExpectReport(const char* scenario, const std::string& text) {
+    ChildRun run = StartChild(scenario);
+    EXPECT_TRUE(WaitForReport(run)) << scenario;
+    EXPECT_EQ(run.text, text) << scenario;
+    EXPECT_EQ(FinishChild(run), 1u) << scenario;
+}
+
+const char Quit[] = "\n\nAPPLICATION WILL QUIT";
+
+} // namespace
+
+// The child's entry; skipped when this program runs as the parent.
+TEST(FatalGuardChild, Run) {
+    char scenario[32] = {};
+    if (GetEnvironmentVariableA(ChildVariable, scenario, sizeof scenario) == 0)
+        GTEST_SKIP() << "started by the FatalGuard tests only";
+    RunChild(scenario);
+}
+
+TEST(FatalGuard, ProcessorFaultsAndForeignCodesAreReportedAndExitWithOne) {
+    ExpectReport("divide",
+                 ReportHead(FaultMessage, "47B", -5, -7) + "Exception: Integer being divided by zero" + Quit);
+    ExpectReport("access",
+                 ReportHead(WM_CHAR, "102", '7', 1) +
+                     "Exception : Attempted to read from or write to a virtual address \nfor which it "
+                     "does not have the appropriate access." +
+                     Quit);
+    ExpectReport("unknown", ReportHead(FaultMessage, "47B", 512, 0) + "Unknown Exception or error" + Quit);
+}
+
+TEST(FatalGuard, InnermostGuardReportsItsOwnMessage) {
+    ExpectReport("nested", ReportHead(NestedMessage, "402", 22, 33) +
+                               "Exception: Integer being divided by zero" + Quit);
+}
+
+TEST(FatalGuard, ExceptionsHandledInsideOrRaisedOutsideGiveNoReport) {
+    ChildRun handled = StartChild("handled");
+    EXPECT_FALSE(WaitForReport(handled));
+    EXPECT_EQ(FinishChild(handled), ChildWentOn);
+    ChildRun outside = StartChild("outside");
+    EXPECT_FALSE(WaitForReport(outside));
+    EXPECT_EQ(FinishChild(outside), 0xC0000094u); // it reached the top level unreported
+}
+
+TEST(FatalGuard, RelayingGoesOnWhileTheReportIsOpenAndStopsWithTheExit) {
+    RemoveConfigFile();
+    ChildRun run = StartChild("relay");
+    ASSERT_TRUE(WaitForReport(run));
+    WSADATA data;
+    WSAStartup(MAKEWORD(1, 1), &data);
+    // Host 0's channel: 239.2.2.1:7000 on the host side; it leaves for
+    // 239.1.1.1 at wire port 34074 on the KLOR side, looped back to us.
+    SOCKET sender = socket(AF_INET, SOCK_DGRAM, 0), receiver = socket(AF_INET, SOCK_DGRAM, 0);
+    const u_long hostSide = inet_addr("198.51.100.1");
+    setsockopt(sender, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&hostSide),
+               sizeof hostSide);
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(34074);
+    ASSERT_EQ(bind(receiver, reinterpret_cast<const sockaddr*>(&local), sizeof local), 0);
+    ip_mreq join = {};
+    join.imr_multiaddr.s_addr = inet_addr("239.1.1.1");
+    join.imr_interface.s_addr = inet_addr("203.0.113.1");
+    ASSERT_EQ(setsockopt(receiver, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&join),
+                         sizeof join),
+              0);
+    u_long nonBlocking = 1;
+    ioctlsocket(receiver, FIONBIO, &nonBlocking);
+    auto sendAndCount = [&](int count) {
+        sockaddr_in to = {};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(7000);
+        to.sin_addr.s_addr = inet_addr("239.2.2.1");
+        for (int i = 0; i < count; ++i, Sleep(2))
+            sendto(sender, "fatal", 5, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        int arrived = 0;
+        char bytes[600];
+        const DWORD start = GetTickCount();
+        while (GetTickCount() - start < 2000 && arrived < count)
+            if (recv(receiver, bytes, sizeof bytes, 0) == 512)
+                ++arrived;
+            else
+                Sleep(5);
+        return arrived;
+    };
+    EXPECT_EQ(sendAndCount(20), 20);
+    EXPECT_EQ(FinishChild(run), 1u);
+    EXPECT_EQ(sendAndCount(5), 0);
+    closesocket(sender);
+    closesocket(receiver);
+    WSACleanup();
+    RemoveConfigFile();
+}
