@@ -136,21 +136,6 @@ struct ChildRun {
     HANDLE iconChecked = nullptr;
 };
 
-BOOL CALLBACK FindChildBox(HWND window, LPARAM lparam) {
-    auto* run = reinterpret_cast<ChildRun*>(lparam);
-    char className[16] = {}, title[64] = {};
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    GetClassNameA(window, className, sizeof className);
-    GetWindowTextA(window, title, sizeof title);
-    if (process == run->process.dwProcessId && std::string(className) == "#32770" &&
-        std::string(title) == ReportCaption && IsWindowVisible(window)) {
-        run->box = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 ChildRun StartChild(const char* scenario) {
     ChildRun run;
     run.iconChecked = CreateEventA(nullptr, TRUE, FALSE, IconCheckedEvent);
@@ -174,7 +159,7 @@ ChildRun StartChild(const char* scenario) {
 // button, the text.
 bool WaitForReport(ChildRun& run) {
     for (int i = 0; i < 500 && run.box == nullptr; ++i) {
-        EnumWindows(FindChildBox, reinterpret_cast<LPARAM>(&run));
+        run.box = FindDialog(ReportCaption, run.process.dwProcessId);
         if (run.box == nullptr && WaitForSingleObject(run.process.hProcess, 20) == WAIT_OBJECT_0)
             return false;
     }

@@ -74,8 +74,8 @@ BOOL CALLBACK FindByCaption(HWND window, LPARAM lparam) {
 }
 } // namespace
 
-HWND FindDialog(const char* caption) {
-    FindData data{caption, GetCurrentProcessId(), nullptr};
+HWND FindDialog(const char* caption, DWORD process) {
+    FindData data{caption, process != 0 ? process : GetCurrentProcessId(), nullptr};
     EnumWindows(FindByCaption, reinterpret_cast<LPARAM>(&data));
     return data.found;
 }

@@ -47,5 +47,6 @@ class BoxAnswerer {
     std::thread thread_;
 };
 
-// Finds a top-level dialog window of this process by caption (NULL if none).
-HWND FindDialog(const char* caption);
+// Finds a visible top-level dialog window by caption in this process, or in
+// the process with the given id (NULL if none).
+HWND FindDialog(const char* caption, DWORD process = 0);
