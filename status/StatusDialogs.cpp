@@ -4,6 +4,7 @@
 #include "relay/HostCounters.h"
 #include "resources/resource.h"
 #include "shell/AppGlobals.h"
+#include "shell/CentreDialog.h"
 #include "shell/Messages.h"
 
 int StatisticsOpen;
@@ -11,17 +12,6 @@ HWND CurrentDialog;
 HBRUSH DialogBrush;
 
 namespace {
-
-// Centre on the primary display, keeping the size; no repaint, the dialog is
-// not shown yet.
-void CentreDialog(HWND dialog) {
-    RECT outer;
-    GetWindowRect(dialog, &outer);
-    const int width = outer.right - outer.left;
-    const int height = outer.bottom - outer.top;
-    MoveWindow(dialog, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
-               (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, FALSE);
-}
 
 // The main window's one-shot: its expiry posts WM_REFRESHSTATISTICS back here
 // while the dialog is open. Arming it again replaces a pending tick.

@@ -1,14 +1,360 @@
 #include "config/Syscfg/ConfigDialog.h"
 
-#include "config/ConfigStore.h"
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
-// Until the configuration dialog is built, the Configure command tells the
-// operator where the settings live, so that a start without local addresses
-// still shows something.
+#include "config/ConfigStore.h"
+#include "config/HostConfig.h"
+#include "config/Syscfg/FieldFilter.h"
+#include "config/Syscfg/FieldRules.h"
+#include "relay/HostCounters.h"
+#include "relay/RecvChannel.h"
+#include "resources/resource.h"
+#include "shell/AppGlobals.h"
+#include "shell/CentreDialog.h"
+#include "shell/Messages.h"
+
+namespace {
+
+const char BoxCaption[] = "Server Configuration Process";
+const char RestartText[] =
+    "You have changed the configurations.\nApplication needs to be restarted to take into "
+    "effect the new configuration.\nPlease Restart.";
+const char DefaultSendPort[] = "6789";
+const char DefaultSendGroup[] = "233.1.2.5";
+enum : int { LowestSendPort = 6789, HighestSendPort = 64999, HighestHost = 5 };
+enum : int { LineSize = 128, FieldTextSize = 16, SendPortTextSize = 9 };
+
+// The seven fields; their text limits are set in this order.
+const struct {
+    int id;
+    int limit;
+} FieldLimits[] = {{IDC_RECVPORT, 5},   {IDC_RECVMCAST, 15}, {IDC_HOSTNUMBER, 1}, {IDC_SENDPORT, 5},
+                   {IDC_SENDMCAST, 15}, {IDC_HOSTSIDE, 15},  {IDC_KLORSIDE, 15}};
+
+bool IsField(int id) {
+    for (const auto& field : FieldLimits)
+        if (field.id == id)
+            return true;
+    return false;
+}
+
+void ShowHelpText(HWND dialog, const char* text) {
+    SetDlgItemTextA(dialog, IDC_HELPLINE, text);
+}
+
+// One of the three errors that stay on the help line: it locks the line for
+// the rest of the run.
+void ShowHelpLineError(HWND dialog, const char* text) {
+    ShowHelpText(dialog, text);
+    HelpLineLocked = 1;
+}
+
+// The focus goes to the refused field before the box opens.
+void WarnAbout(HWND dialog, int fieldId, const char* text) {
+    SetFocus(GetDlgItem(dialog, fieldId));
+    MessageBoxA(dialog, text, BoxCaption, MB_OK | MB_ICONWARNING);
+}
+
+void CopyText(char* target, size_t size, const char* text) {
+    std::snprintf(target, size, "%s", text);
+}
+
+// A host is listed at opening up to the first one without a receiving port
+// or group.
+bool IsListedAtOpening(const HostEntry& entry) {
+    return entry.RECVUDPPORTID[0] != '?' && entry.RECVMCASTADDR[0] != '\0';
+}
+
+void AddListLine(HWND dialog, const char* format, int host) {
+    const HostEntry& entry = HostTable[host];
+    char line[LineSize];
+    std::snprintf(line, sizeof line, format, host, entry.RECVUDPPORTID, entry.RECVMCASTADDR,
+                  entry.SENDUDPPORTID);
+    SendDlgItemMessageA(dialog, IDC_HOSTLIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+}
+
+void FillFromStore(HWND dialog) {
+    SetDlgItemTextA(dialog, IDC_HOSTSIDE, LocalAddresses.HOSTSIDEIPADDRESS);
+    SetDlgItemTextA(dialog, IDC_KLORSIDE, LocalAddresses.KLORSIDEIPADDRESS);
+    SetDlgItemTextA(dialog, IDC_HOSTNUMBER, "0");
+    SetDlgItemTextA(dialog, IDC_RECVPORT, HostTable[0].RECVUDPPORTID);
+    SetDlgItemTextA(dialog, IDC_RECVMCAST, HostTable[0].RECVMCASTADDR);
+    // The defaults go into the store itself, so that Add/Modify finds them.
+    if (HostTable[0].SENDUDPPORTID[0] == '\0')
+        CopyText(HostTable[0].SENDUDPPORTID, PORT_TEXT_SIZE, DefaultSendPort);
+    SetDlgItemTextA(dialog, IDC_SENDPORT, HostTable[0].SENDUDPPORTID);
+    SendMcastModified = 1; // every Add/Modify of this opening writes SENDMCASTADD
+    if (LocalAddresses.SENDMCASTADD[0] == '\0')
+        CopyText(LocalAddresses.SENDMCASTADD, ADDRESS_TEXT_SIZE, DefaultSendGroup);
+    SetDlgItemTextA(dialog, IDC_SENDMCAST, LocalAddresses.SENDMCASTADD);
+}
+
+INT_PTR OpenConfigDialog(HWND dialog) {
+    ClearChangeFlags();
+    PrepareConfigDialog(dialog);
+    FillFromStore(dialog);
+    SetFocus(GetDlgItem(dialog, IDC_SENDMCAST));
+    ShowHelpText(dialog, HelpTexts[IDC_KLORSIDE - IDC_HOSTNUMBER]);
+    for (int host = 0; host < 6 && IsListedAtOpening(HostTable[host]); ++host)
+        AddListLine(dialog, "Host%d %15s %25s %30s", host);
+    return FALSE; // the focus is set
+}
+
+void FieldNotification(HWND dialog, int id, int code) {
+    if (code == EN_SETFOCUS)
+        SendDlgItemMessageA(dialog, id, EM_SETSEL, 0, -1);
+    if (!HelpLineLocked)
+        ShowFocusHelp();
+}
+
+// Every notification of the list alike: the selected host, or host 0, into
+// the host fields.
+void ListNotification(HWND dialog) {
+    LRESULT position = SendDlgItemMessageA(dialog, IDC_HOSTLIST, LB_GETCURSEL, 0, 0);
+    if (position < 0 || position > HighestHost)
+        position = 0;
+    const int host = static_cast<int>(position);
+    SetDlgItemInt(dialog, IDC_HOSTNUMBER, host, FALSE);
+    SetDlgItemTextA(dialog, IDC_RECVPORT, HostTable[host].RECVUDPPORTID);
+    SetDlgItemTextA(dialog, IDC_RECVMCAST, HostTable[host].RECVMCASTADDR);
+    SetDlgItemTextA(dialog, IDC_SENDPORT, HostTable[host].SENDUDPPORTID);
+    if (!HelpLineLocked)
+        ShowFocusHelp();
+}
+
+// Add/Modify step 1: the host number, or -1 after its error.
+int ReadHostNumber(HWND dialog) {
+    char text[FieldTextSize] = {};
+    GetDlgItemTextA(dialog, IDC_HOSTNUMBER, text, sizeof text);
+    const unsigned long host = std::strtoul(text, nullptr, 10);
+    if (text[0] == '\0' || host > HighestHost) {
+        char message[64];
+        std::snprintf(message, sizeof message, "Host Number can be [ 0 - %d ].", HighestHost);
+        ShowHelpLineError(dialog, message);
+        return -1;
+    }
+    return static_cast<int>(host);
+}
+
+// Steps 2 and 3: hosts are added in order, and a configured one is only
+// overwritten when the operator says so.
+bool MayAddOrModify(HWND dialog, int host) {
+    if (!HostConfigured[host] && host > 0 && !HostConfigured[host - 1]) {
+        char message[64];
+        std::snprintf(message, sizeof message, "Host %d does not exist. Add Host%d first.", host - 1,
+                      host - 1);
+        ShowHelpLineError(dialog, message);
+        return false;
+    }
+    return !HostConfigured[host] ||
+           MessageBoxA(dialog, "This Host already exist.\nOverwrite the existing details?", BoxCaption,
+                       MB_YESNO | MB_ICONQUESTION) != IDNO;
+}
+
+// An address field: a changed (or, with `emptyIsChange`, a still empty)
+// value must pass the address check before it is taken.
+bool TakeAddress(HWND dialog, int host, int fieldId, char* value, bool emptyIsChange, const char* warning) {
+    char text[FieldTextSize] = {};
+    GetDlgItemTextA(dialog, fieldId, text, sizeof text);
+    if (std::strcmp(text, value) == 0 && !(emptyIsChange && value[0] == '\0'))
+        return true;
+    if (!IsValidDottedAddress(text)) {
+        WarnAbout(dialog, fieldId, warning);
+        return false;
+    }
+    CopyText(value, ADDRESS_TEXT_SIZE, text);
+    HostModified[host] = 1;
+    return true;
+}
+
+// Steps 4 to 6.
+bool TakeLocalAddresses(HWND dialog, int host) {
+    return TakeAddress(dialog, host, IDC_SENDMCAST, LocalAddresses.SENDMCASTADD, false,
+                       "Invalid Sending Multicast Address.") &&
+           TakeAddress(dialog, host, IDC_HOSTSIDE, LocalAddresses.HOSTSIDEIPADDRESS, true,
+                       "Invalid IP Address towards HOST.") &&
+           TakeAddress(dialog, host, IDC_KLORSIDE, LocalAddresses.KLORSIDEIPADDRESS, true,
+                       "Invalid IP Address towards KLOR.");
+}
+
+// Step 7: the receiving port is taken as typed.
+void TakeReceivingPort(HWND dialog, int host) {
+    char text[PORT_TEXT_SIZE] = {};
+    GetDlgItemTextA(dialog, IDC_RECVPORT, text, sizeof text);
+    if (std::strcmp(text, HostTable[host].RECVUDPPORTID) != 0) {
+        CopyText(HostTable[host].RECVUDPPORTID, PORT_TEXT_SIZE, text);
+        HostModified[host] = 1;
+    }
+}
+
+// Step 9: checked whether changed or not. A text longer than the port's
+// five characters is refused too: it could not be stored whole.
+bool TakeSendingPort(HWND dialog, int host) {
+    char text[SendPortTextSize] = {};
+    GetDlgItemTextA(dialog, IDC_SENDPORT, text, sizeof text);
+    const long port = std::strtol(text, nullptr, 10);
+    if (port < LowestSendPort || port > HighestSendPort || std::strlen(text) >= PORT_TEXT_SIZE) {
+        char message[64];
+        std::snprintf(message, sizeof message, "Port Number can be [ %d - %d ].", LowestSendPort,
+                      HighestSendPort);
+        ShowHelpLineError(dialog, message);
+        SetFocus(GetDlgItem(dialog, IDC_SENDPORT));
+        return false;
+    }
+    if (std::strcmp(text, HostTable[host].SENDUDPPORTID) != 0) {
+        CopyText(HostTable[host].SENDUDPPORTID, PORT_TEXT_SIZE, text);
+        HostModified[host] = 1;
+    }
+    return true;
+}
+
+// Steps 7 to 9.
+bool TakeHostValues(HWND dialog, int host) {
+    TakeReceivingPort(dialog, host);
+    return TakeAddress(dialog, host, IDC_RECVMCAST, HostTable[host].RECVMCASTADDR, false,
+                       "Invalid Receving Multicast Address.") &&
+           TakeSendingPort(dialog, host);
+}
+
+// A flagged local address is written from its field, through its file buffer.
+void WriteLocalAddress(HWND dialog, int flag, int fieldId, char* fileBuffer, const char* key) {
+    if (!flag)
+        return;
+    GetDlgItemTextA(dialog, fieldId, fileBuffer, ADDRESS_TEXT_SIZE);
+    WritePrivateProfileStringA(LocalAddressSection, key, fileBuffer, ConfigFileName);
+}
+
+// Step 10.
+void WriteAccepted(HWND dialog, int host) {
+    LocalAddressTexts& file = LocalAddressFileBuffers;
+    WriteLocalAddress(dialog, SendMcastModified, IDC_SENDMCAST, file.SENDMCASTADD, "SENDMCASTADD");
+    WriteLocalAddress(dialog, HostSideModified, IDC_HOSTSIDE, file.HOSTSIDEIPADDRESS, "HOSTSIDEIPADDRESS");
+    WriteLocalAddress(dialog, KLORSideModified, IDC_KLORSIDE, file.KLORSIDEIPADDRESS, "KLORSIDEIPADDRESS");
+    WriteHostSettings(static_cast<unsigned short>(host));
+}
+
+// Step 11: a new host's line is added; a modified one's is replaced at its
+// position, which is its host number in the sorted list.
+void UpdateListLine(HWND dialog, int host) {
+    if (!HostConfigured[host]) {
+        AddListLine(dialog, "Host%d %10s %25s %5s", host);
+        HostConfigured[host] = 1;
+    } else if (HostModified[host]) {
+        SendDlgItemMessageA(dialog, IDC_HOSTLIST, LB_DELETESTRING, host, 0);
+        AddListLine(dialog, "Host%d %10s %25s %5s", host);
+    }
+}
+
+// The first failing step ends the command; what the earlier steps took
+// stays in memory, and nothing is written.
+void AddOrModifyHost(HWND dialog) {
+    const int host = ReadHostNumber(dialog);
+    if (host < 0 || !MayAddOrModify(dialog, host) || !TakeLocalAddresses(dialog, host) ||
+        !TakeHostValues(dialog, host))
+        return;
+    WriteAccepted(dialog, host);
+    UpdateListLine(dialog, host);
+    ShowFocusHelp();
+}
+
+// The host's channel stops and starts again from zero counts.
+void DropHostChannel(int host) {
+    CloseHostSocket(static_cast<unsigned>(host));
+    HostCounters[host] = {0, 0, 0};
+}
+
+// A changed local interface needs a restart. The box and the shutdown
+// request come once per configured host: the later boxes meet the quit
+// request of the first shutdown and end at once.
+void RequestRestart(HWND channelWindow, int host, bool connectAgain) {
+    DropHostChannel(host);
+    SendMessageA(channelWindow, WM_DESTROY, 0, 0);
+    MessageBoxA(MainWindow, RestartText, MainWindowTitle, MB_OK);
+    SendMessageA(MainWindow, WM_DESTROY, 0, 0);
+    PostMessageA(channelWindow, WM_CREATE, host, 0);
+    if (connectAgain)
+        PostMessageA(channelWindow, WM_CONNECTHOST, host, 0);
+    HostModified[host] = 0;
+}
+
+void ApplyChanges(HWND dialog) {
+    if (HostSideModified) {
+        for (int host = 0; host < 6; ++host)
+            if (HostConfigured[host])
+                RequestRestart(RecvChannelWindow, host, true);
+        HostSideModified = 0;
+    }
+    if (KLORSideModified) {
+        for (int host = 0; host < 6; ++host)
+            if (HostConfigured[host])
+                RequestRestart(SendChannelWindow, host, false);
+        KLORSideModified = 0;
+    }
+    for (int host = 0; host < 6; ++host) {
+        if (!HostModified[host])
+            continue;
+        DropHostChannel(host);
+        SendMessageA(RecvChannelWindow, WM_DESTROY, 0, 0);
+        PostMessageA(RecvChannelWindow, WM_CONNECTHOST, host, 0); // connects with the values now stored
+        HostModified[host] = 0;
+    }
+    EndDialog(dialog, 0);
+}
+
+// Ids outside the dialog's controls (Enter and Escape among them) do nothing.
+void ConfigCommand(HWND dialog, int id, int code) {
+    if (IsField(id))
+        FieldNotification(dialog, id, code);
+    else if (id == IDC_HOSTLIST)
+        ListNotification(dialog);
+    else if (id == IDC_ADDMODIFY)
+        AddOrModifyHost(dialog);
+    else if (id == IDC_CONFIG_OK)
+        ApplyChanges(dialog);
+    else if (id == IDC_CONFIG_CANCEL)
+        EndDialog(dialog, 0); // what Add/Modify wrote stays
+}
+
+// The buttons report no focus changes of their own: their help is shown
+// from whatever message comes next.
+void ShowButtonHelp(HWND dialog) {
+    HWND focus = GetFocus();
+    if (focus == nullptr || HelpLineLocked || !IsChild(dialog, focus))
+        return;
+    const int id = GetDlgCtrlID(focus);
+    if (id >= IDC_ADDMODIFY && id <= IDC_CONFIG_CANCEL)
+        ShowHelpText(dialog, HelpTexts[id - IDC_HOSTNUMBER]);
+}
+
+} // namespace
+
 int ShowConfigDialog(HWND owner) {
-    MessageBoxA(owner,
-                "The configuration dialog is not available in this version.\n"
-                "Edit NEWUDPSRVR.INI in the Windows directory and restart the Server.",
-                "VQX UDP Broadcast Sever", MB_OK | MB_ICONINFORMATION);
+    DialogBoxParamA(AppInstance, "SYSCFGBOX", owner, ConfigDialogProc, 0);
     return 1;
+}
+
+void PrepareConfigDialog(HWND dialog) {
+    for (const auto& field : FieldLimits)
+        SendDlgItemMessageA(dialog, field.id, EM_LIMITTEXT, field.limit, 0);
+    SubclassEditControls(dialog);
+    CentreDialog(dialog);
+}
+
+INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+    ConfigDialogWindow = dialog;
+    switch (message) {
+    case WM_INITDIALOG:
+        return OpenConfigDialog(dialog);
+    case WM_COMMAND:
+        ConfigCommand(dialog, LOWORD(wparam), HIWORD(wparam));
+        return TRUE;
+    case WM_CLOSE:
+        EndDialog(dialog, 0);
+        ShowButtonHelp(dialog);
+        return TRUE;
+    }
+    ShowButtonHelp(dialog);
+    return FALSE;
 }
