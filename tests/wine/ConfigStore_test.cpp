@@ -154,7 +154,7 @@ TEST_F(ConfigStoreTest, ScratchFailureShowsBoxReturnsZeroAndChangesNothing) {
     WriteRaw(std::string(FullLocal) + "[HOST0]\r\nRECVUDPPORTID=7000\r\n");
     std::strcpy(LocalAddresses.SENDMCASTADD, "keep");
     FailAlloc = true;
-    BoxAnswerer answer("Error Message", IDOK);
+    BoxAnswerer answer("Error Message", MB_OK | MB_ICONERROR, IDOK);
     EXPECT_EQ(0, GetParamsFromINIFile(owner_));
     EXPECT_EQ(1, answer.Answered());
     EXPECT_EQ("Error in allocating memory in GetParamsFromINIFile", answer.LastText());

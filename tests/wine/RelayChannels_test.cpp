@@ -157,7 +157,7 @@ TEST_F(RelayChannels, AllocationFailureShowsBoxAndLosesDatagram) {
     StartChannels();
     GlobalAllocProc = FailingAlloc;
     AllocCalls = 0;
-    BoxAnswerer answerer("Error in allocation", IDOK);
+    BoxAnswerer answerer("Error in allocation", MB_OK, IDOK);
     const std::string data = Bytes(512, 'q');
     ForwardDatagram(data.data(), 3, 512); // returns once the box is answered
     EXPECT_EQ(AllocCalls, 1);
