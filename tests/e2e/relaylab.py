@@ -16,6 +16,9 @@ MAIN_TITLE = "VQX UDP Broadcast Sever"
 SC_CLOSE, SC_RESTORE, SC_MAXIMIZE = 0xF060, 0xF120, 0xF030
 IDM_ABOUT, IDM_CONFIGURE, IDM_STATISTICS = 1025, 1026, 1027
 IDOK, IDYES, IDNO = 1, 6, 7
+MB_OK, MB_YESNO, MB_ICONQUESTION, MB_ICONINFORMATION, MB_DEFBUTTON2 = 0x0, 0x4, 0x20, 0x40, 0x100
+# The close confirmation: Yes and No, No the default, the question icon.
+CLOSE_QUESTION = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2
 
 SAMPLE_LOCAL = {
     "SENDMCASTADD": "239.1.1.1",
@@ -71,6 +74,13 @@ def probe(args, *words, timeout=30):
     return result.returncode, result.stdout.replace("\r\n", "\n")
 
 
+def answer_box(args, caption, box_type, button, timeout_ms=10000):
+    """Answers a message box with a real button press once winprobe has seen it
+    has the shape box_type (MB_ flags: buttons, default button, icon).
+    Returns (exit code, what the box showed): 0 when shape and button were right."""
+    return probe(args, "answer", caption, hex(box_type), button, timeout_ms)
+
+
 def shown_state(args, timeout=10):
     """The main window's state once it is shown, or None. The window exists
     from its creation on, before WinMain shows it, so a state read too early
@@ -109,7 +119,7 @@ class Relay:
         """Closes through the system menu, answering Yes; returns the exit code."""
         if self.proc.poll() is None:
             probe(self.args, "post-syscommand", SC_CLOSE)
-            probe(self.args, "answer", "UDP Server", IDYES, 10000)
+            answer_box(self.args, "UDP Server", CLOSE_QUESTION, IDYES)
         code = self.wait_exit(timeout)
         if code is None:
             self.kill()
