@@ -104,12 +104,13 @@ TEST_F(ConfigStoreTest, EmptySendGroupCountsAsPresent) {
 }
 
 TEST_F(ConfigStoreTest, HostConfiguredFollowsTheReceivingPortKeyAlone) {
-    WriteRaw(std::string(FullLocal) +
-             "[HOST0]\r\nRECVUDPPORTID=\r\nRECVMCASTADDR=239.2.2.1\r\n"     // empty: configured
-             "[HOST1]\r\nRECVMCASTADDR=239.2.2.2\r\nSENDUDPPORTID=6789\r\n" // key missing
-             "[HOST2]\r\nRECVUDPPORTID=?12\r\nRECVMCASTADDR=239.2.2.3\r\nSENDUDPPORTID=6789\r\n" // configured
-             "[HOST3]\r\nRECVUDPPORTID=?\r\n" // not configured
-             "[HOST5]\r\nRECVUDPPORTID=7005\r\nRECVMCASTADDR=239.2.2.6\r\nSENDUDPPORTID=6790\r\n");
+    WriteRaw(
+        std::string(FullLocal) +
+        "[HOST0]\r\nRECVUDPPORTID=\r\nRECVMCASTADDR=239.2.2.1\r\n"     // empty: configured
+        "[HOST1]\r\nRECVMCASTADDR=239.2.2.2\r\nSENDUDPPORTID=6789\r\n" // key missing
+        "[HOST2]\r\nRECVUDPPORTID=?12\r\nRECVMCASTADDR=239.2.2.3\r\nSENDUDPPORTID=6789\r\n" // configured
+        "[HOST3]\r\nRECVUDPPORTID=?\r\nRECVMCASTADDR=239.9.9.9\r\nSENDUDPPORTID=6795\r\n"   // not configured
+        "[HOST5]\r\nRECVUDPPORTID=7005\r\nRECVMCASTADDR=239.2.2.6\r\nSENDUDPPORTID=6790\r\n");
     EXPECT_EQ(1, GetParamsFromINIFile(owner_));
     EXPECT_FALSE(ConfigurePosted());
     const int expected[6] = {1, 0, 1, 0, 0, 1};
@@ -119,8 +120,10 @@ TEST_F(ConfigStoreTest, HostConfiguredFollowsTheReceivingPortKeyAlone) {
     EXPECT_STREQ("?", HostTable[1].RECVUDPPORTID);
     EXPECT_STREQ("239.2.2.2", HostTable[1].RECVMCASTADDR);
     EXPECT_STREQ("?12", HostTable[2].RECVUDPPORTID);
+    EXPECT_STREQ("239.9.9.9", HostTable[3].RECVMCASTADDR) << "an unconfigured host keeps its texts";
+    EXPECT_STREQ("6795", HostTable[3].SENDUDPPORTID);
     EXPECT_STREQ("?", HostTable[4].RECVUDPPORTID) << "a missing section reads as unconfigured";
-    EXPECT_STREQ("", HostTable[4].RECVMCASTADDR);
+    EXPECT_STREQ("", HostTable[4].RECVMCASTADDR) << "nothing of host 3 survives in the scratch record";
     EXPECT_STREQ("", HostTable[4].SENDUDPPORTID) << "nothing of host 3 survives in the scratch record";
     EXPECT_STREQ("7005", HostTable[5].RECVUDPPORTID);
     EXPECT_STREQ("239.2.2.6", HostTable[5].RECVMCASTADDR);
