@@ -6,6 +6,7 @@ runs the tests inside the relay's namespace, where the wineserver lives.
 """
 import argparse
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -25,6 +26,18 @@ SAMPLE_LOCAL = {
     "HOSTSIDEIPADDRESS": "198.51.100.1",
     "KLORSIDEIPADDRESS": "203.0.113.1",
 }
+
+
+# One line of UDPMessages.Log: time, host, error, module, port, address, message.
+RECORD = re.compile(r"^(\d\d[A-Z]{3}\d{4} \d\d:\d\d:\d\d) +(-?\d+) +(-?\d+)  (In UDP (?:Recv|Send)) +(\S*) +(\S*) (.*)$")
+
+
+def parse_record(line):
+    """(time, host, error, module, port, address, message) of a log line, or None."""
+    m = RECORD.match(line)
+    if m is None:
+        return None
+    return (m.group(1), int(m.group(2)), int(m.group(3)), m.group(4), m.group(5), m.group(6), m.group(7))
 
 
 def parse_args():

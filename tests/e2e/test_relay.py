@@ -15,14 +15,14 @@ C  neither local address on the machine: bind records with 10049 every ~10 s
 import json
 import os
 import queue
-import re
 import socket
 import subprocess
 import sys
 import threading
 import time
 
-from relaylab import ROOT, SAMPLE_LOCAL, Checks, Relay, host_keys, parse_args, wait_until, write_ini
+from relaylab import (ROOT, SAMPLE_LOCAL, Checks, Relay, host_keys, parse_args, parse_record, wait_until,
+                      write_ini)
 
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 import labtraffic  # noqa: E402
@@ -32,7 +32,6 @@ HOSTS_NS = os.environ.get("UDPLAB_HOSTS_NS", "")
 KLOR_NS = os.environ.get("UDPLAB_KLOR_NS", "")
 SEND_GROUP = "239.1.1.1"
 WIRE_6789 = 34074
-RECORD = re.compile(r"^(\d\d[A-Z]{3}\d{4} \d\d:\d\d:\d\d) +(-?\d+) +(-?\d+)  (In UDP (?:Recv|Send)) +(\S*) +(\S*) (.*)$")
 
 
 def group_of(host):
@@ -98,11 +97,10 @@ def records(relay, message=None, host=None, module=None):
     """The relay's log records as tuples (time, host, error, module, port, address, message)."""
     found = []
     for line in relay.log_lines():
-        m = RECORD.match(line)
-        if m is None:
+        r = parse_record(line)
+        if r is None:
             found.append(("unparsed", line))
             continue
-        r = (m.group(1), int(m.group(2)), int(m.group(3)), m.group(4), m.group(5), m.group(6), m.group(7))
         if (message is None or r[6] == message) and (host is None or r[1] == host) and \
                 (module is None or r[3] == module):
             found.append(r)
