@@ -1,6 +1,7 @@
-"""The program as an operator meets it: one instance, a full log moved aside
-at start-up, a minimised window that stays minimised, a confirmed close, and
-the Configure command on a start with a local address missing."""
+"""The program as an operator meets it: one instance, also when two copies
+start at the same instant, a full log moved aside at start-up, a minimised
+window that stays minimised and is not activated, a confirmed close, and the
+Configure command on a start with a local address missing."""
 import os
 import subprocess
 import tempfile
@@ -85,10 +86,28 @@ def start_maximised(args, t):
     relay.kill()
     starter = subprocess.Popen(["wine", "start", "/max", "/unix", args.exe], cwd=relay.cwd)
     starter.wait(timeout=30)
-    t.check("minimized=1" in state_of(args), "started maximised, the window is still minimised")
+    state = state_of(args)
+    t.check("minimized=1" in state and "foreground=0" in state,
+            f"started maximised, the window is still minimised and not activated ({state})")
     probe(args, "post-syscommand", 0xF060)
     answer_box(args, "UDP Server", CLOSE_QUESTION, IDYES)
     t.check(probe(args, "gone", 15000)[0] == 0, "and it closes")
+
+
+def racing_copies(args, t, tries=3):
+    """Two copies started at the same instant: one runs, the other exits 0."""
+    write_ini(local=SAMPLE_LOCAL)
+    for attempt in range(tries):
+        copies = [Relay(args), Relay(args)]
+        t.check(copies[0].wait_window() is not None, f"race {attempt}: a main window appears")
+        wait_until(lambda: any(c.proc.poll() is not None for c in copies), 20)
+        running = [c for c in copies if c.proc.poll() is None]
+        codes = [c.proc.poll() for c in copies if c.proc.poll() is not None]
+        t.check(len(running) == 1 and codes == [0], f"race {attempt}: one copy runs, the other exits 0 ({codes})")
+        for c in running:
+            c.close()
+        for c in copies:
+            c.kill()
 
 
 def bound_udp_ports():
@@ -123,6 +142,7 @@ def main():
     close_confirmation(args, t, relay)
     other_title_does_not_block(args, t)
     start_maximised(args, t)
+    racing_copies(args, t)
     configure_when_an_address_is_missing(args, t)
     t.finish()
 

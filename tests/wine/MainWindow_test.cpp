@@ -74,6 +74,7 @@ class MainWindowTest : public ::testing::Test {
         for (const char* name : {"UDPSERVER", "UdpRecvProc", "UdpProc"})
             UnregisterClassA(name, GetModuleHandleA(nullptr));
         GlobalAllocProc = GlobalAlloc;
+        GetMessageProc = GetMessageA;
         RemoveConfigFile();
     }
     HWND Start() { return StartMainWindow(GetModuleHandleA(nullptr)); }
@@ -272,6 +273,23 @@ TEST_F(MainWindowTest, CloseMessageWithoutSystemCommandIsNotConfirmed) {
     SendMessageA(MainWindow, WM_CLOSE, 0, 0);
     EXPECT_FALSE(IsWindow(MainWindow));
     EXPECT_EQ(0, watch.Answered());
+}
+
+int GetCalls;
+// The real GetMessageA once, then a failure.
+BOOL WINAPI FailingSecondGet(LPMSG message, HWND window, UINT first, UINT last) {
+    return ++GetCalls == 1 ? GetMessageA(message, window, first, last) : -1;
+}
+
+// A failed GetMessageA ends the loop with exit code 0, not with what the
+// message before it carried.
+TEST_F(MainWindowTest, FailedGetMessageEndsTheLoopWithExitCodeZero) {
+    Drain();
+    PostThreadMessageA(GetCurrentThreadId(), WM_USER + 50, 77, 0);
+    GetCalls = 0;
+    GetMessageProc = FailingSecondGet;
+    EXPECT_EQ(0, RunMessageLoop());
+    EXPECT_EQ(2, GetCalls);
 }
 
 int RefreshCount;
