@@ -75,6 +75,8 @@ int GetParamsFromINIFile(HWND mainWindow) {
 }
 
 void ReadHostSettings(HostEntry* scratch, int host) {
+    if (host < 0 || host >= static_cast<int>(HOST_COUNT))
+        return; // no such host channel: nothing to read into the tables
     char section[16];
     HostSectionName(section, static_cast<unsigned>(host));
     GetPrivateProfileStringA(section, "RECVUDPPORTID", "?", scratch->RECVUDPPORTID, PORT_TEXT_SIZE,
@@ -88,6 +90,8 @@ void ReadHostSettings(HostEntry* scratch, int host) {
 }
 
 void StoreHostSettings(const HostEntry* scratch, int host) {
+    if (host < 0 || host >= static_cast<int>(HOST_COUNT))
+        return;
     std::memset(&HostTable[host], 0, sizeof(HostEntry));
     std::memcpy(HostTable[host].RECVUDPPORTID, scratch->RECVUDPPORTID, PORT_TEXT_SIZE);
     std::memcpy(HostTable[host].RECVMCASTADDR, scratch->RECVMCASTADDR, ADDRESS_TEXT_SIZE);

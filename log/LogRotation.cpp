@@ -9,20 +9,23 @@
 // and the rename use the current directory, so the probe names it too.
 static const char LogProbePath[] = ".\\UDPMessages.Log";
 
-// The log's size, or INVALID_FILE_SIZE when it cannot be opened or measured.
-static DWORD ProbeLogSize() {
+// The log's whole size (a log of 4 GiB or more is no small one because its
+// low 32 bits are), or -1 when it cannot be opened or measured.
+static long long ProbeLogSize() {
     OFSTRUCT probe = {};
     const HFILE file = OpenFile(LogProbePath, &probe, OF_READ);
     if (file == HFILE_ERROR)
-        return INVALID_FILE_SIZE;
-    const DWORD size = GetFileSize(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(file)), nullptr);
+        return -1;
+    DWORD high = 0;
+    const DWORD low = GetFileSize(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(file)), &high);
+    const bool failed = low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR;
     _lclose(file);
-    return size;
+    return failed ? -1 : static_cast<long long>(high) << 32 | low;
 }
 
 void RotateEventLog() {
-    const DWORD size = ProbeLogSize();
-    if (size == INVALID_FILE_SIZE || size < LogRotateLimit)
+    const long long size = ProbeLogSize();
+    if (size < static_cast<long long>(LogRotateLimit))
         return;
     char lineTime[LogTimeTextSize];
     char fileStem[LogTimeTextSize];

@@ -7,7 +7,9 @@
 #include "log/EventLog.h"
 #include "relay/HostCounters.h"
 #include "relay/LocalBind.h"
+#include "relay/RelayRules.h"
 #include "relay/SendChannel.h"
+#include "relay/SocketCalls.h"
 #include "shell/AppGlobals.h"
 #include "shell/MessageParams.h"
 #include "shell/Messages.h"
@@ -29,6 +31,11 @@ enum : int { ReceiveBufferSize = 512, MulticastTtl = 64 };
 // one datagram travels in the padding of the next.
 char ReceiveBuffer[ReceiveBufferSize];
 
+// The host-side interface as last seen by the periodic check.
+InterfaceFingerprint HostSideInterface;
+// One record per host and 10 s about the relay's own datagrams coming back.
+RecordGate OwnOutputGates[6];
+
 // One record about host `host`, with its receiving port and group texts.
 void LogRecv(unsigned host, int error, const char* message) {
     const bool known = host < HOST_COUNT;
@@ -46,13 +53,20 @@ void FailChannel(HWND window, unsigned host, int error, const char* message) {
     ArmRetry(window, host);
 }
 
+u_long HostSideAddress() {
+    return inet_addr(LocalAddresses.HOSTSIDEIPADDRESS);
+}
+
+// A failed start-up is done again 10 s later, not as fast as the queue
+// allows: a machine whose socket library never starts gets one record per
+// 10 s, not a full disk.
 void StartUp(HWND window, WPARAM wparam) {
     WSADATA data;
-    if (WSAStartup(1, &data) != 0) {
+    if (WSAStartupProc(1, &data) != 0) {
         const unsigned host = static_cast<unsigned>(wparam) & 0xFFFFu;
         LogRecv(host, WSAGetLastError(), "Error in WSAStartup");
         SendMessageA(window, WM_DESTROY, 0, 0);
-        PostMessageA(window, WM_CREATE, 0, 0);
+        SetTimer(window, IDT_STARTUPRETRY, RETRY_PERIOD_MS, nullptr);
     }
     for (int h = 0; h < 6; ++h) {
         HostSockets[h] = INVALID_SOCKET;
@@ -60,6 +74,8 @@ void StartUp(HWND window, WPARAM wparam) {
     }
     ResetHostCounters();
     RotateEventLog();
+    HostSideInterface = ReadInterfaceFingerprint(HostSideAddress());
+    SetTimer(window, IDT_HOSTSIDECHECK, HOSTSIDE_CHECK_PERIOD_MS, nullptr);
 }
 
 // Read the error first, then close: the order of the option and registration
@@ -74,14 +90,14 @@ bool JoinGroup(SOCKET s, unsigned host, u_long interfaceAddress) {
     ip_mreq request;
     request.imr_multiaddr.s_addr = inet_addr(HostTable[host].RECVMCASTADDR);
     request.imr_interface.s_addr = interfaceAddress;
-    return setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&request),
-                      sizeof request) >= 0;
+    return SetSockOptProc(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&request),
+                          sizeof request) >= 0;
 }
 
 // The steps after the bind; the failure's record text, or nullptr.
 const char* ConfigureSocket(HWND window, SOCKET s, unsigned host, u_long interfaceAddress) {
     const int ttl = MulticastTtl;
-    if (setsockopt(s, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&ttl), sizeof ttl) < 0)
+    if (SetSockOptProc(s, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&ttl), sizeof ttl) < 0)
         return "Error in setting socket options";
     if (!JoinGroup(s, host, interfaceAddress))
         return "Error in setting socket options";
@@ -100,14 +116,31 @@ int HostOfSocket(SOCKET s) {
     return -1;
 }
 
+// A datagram from the send socket's own address and port is the relay's
+// output come back (a local address and a group that match a host channel):
+// relaying it would send it round for ever.
+bool IsOwnOutput(const sockaddr_in& sender) {
+    return SendBoundPort != 0 && sender.sin_port == SendBoundPort &&
+           sender.sin_addr.s_addr == inet_addr(LocalAddresses.KLORSIDEIPADDRESS);
+}
+
 void ReadDatagram(HWND window, SOCKET s, unsigned host) {
     std::memset(ReceiveBuffer, 0, sizeof ReceiveBuffer);
     sockaddr_in sender;
     int senderLength = sizeof sender;
     const int got =
         recvfrom(s, ReceiveBuffer, ReceiveBufferSize, 0, reinterpret_cast<sockaddr*>(&sender), &senderLength);
+    // Nothing to read: a notification still queued for a closed socket whose
+    // handle value the new one has taken. The new channel is sound.
+    if (got < 0 && WSAGetLastError() == WSAEWOULDBLOCK)
+        return;
     if (got < 1) {
         FailAfterRead(window, host, "Error in recvfrom()");
+        return;
+    }
+    if (IsOwnOutput(sender)) {
+        if (PassRecordGate(OwnOutputGates[host], GetTickCount(), RETRY_PERIOD_MS))
+            LogRecv(host, 0, "Datagram from the relay's own send socket. Not relayed");
         return;
     }
     CountReceived(HostCounters[host]);
@@ -137,6 +170,54 @@ void RetryExpired(HWND window, WPARAM id) {
     PostMessageA(window, WM_CONNECTHOST, RetryTimerHost(static_cast<uint64_t>(id)), 0);
 }
 
+const char* ChangeText(InterfaceChange change) {
+    switch (change) {
+    case InterfaceChange::AddressGone:
+        return "Host side address gone. Reconnecting";
+    case InterfaceChange::AddressBack:
+        return "Host side address back. Reconnecting";
+    default:
+        return "Host side interface changed. Reconnecting";
+    }
+}
+
+// Group memberships end with the interface they were made on, silently: a
+// card that went away and came back, or an address moved to another card,
+// leaves open sockets that receive nothing. Every configured host's channel
+// is rebuilt from scratch instead, its pending retry replaced.
+void CheckHostSide(HWND window) {
+    const InterfaceFingerprint now = ReadInterfaceFingerprint(HostSideAddress());
+    const InterfaceChange change = ChangeOf(HostSideInterface, now);
+    if (now.known)
+        HostSideInterface = now;
+    if (change == InterfaceChange::None)
+        return;
+    for (unsigned host = 0; host < HOST_COUNT; ++host) {
+        if (!HostConfigured[host])
+            continue;
+        LogRecv(host, 0, ChangeText(change));
+        CloseHostSocket(host);
+        KillTimer(window, RetryTimerId(host));
+        PostMessageA(window, WM_CONNECTHOST, host, 0);
+    }
+}
+
+// False for a timer that is none of this window's.
+bool TimerExpired(HWND window, WPARAM id) {
+    if (IsRetryTimerId(static_cast<uint64_t>(id))) {
+        RetryExpired(window, id);
+    } else if (id == IDT_STARTUPRETRY) {
+        // Sent: a posted WM_CREATE is refused (ERROR_MESSAGE_SYNC_ONLY).
+        KillTimer(window, id);
+        SendMessageA(window, WM_CREATE, 0, 0);
+    } else if (id == IDT_HOSTSIDECHECK) {
+        CheckHostSide(window);
+    } else {
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 void CloseHostSocket(unsigned host) {
@@ -153,7 +234,10 @@ void ConnectHost(HWND window, WPARAM wparam) {
     const unsigned host = static_cast<unsigned>(wparam);
     if (wparam > 5) {
         WriteLogRecord(RecvModule, host, 0, RefusedHostText, "", "");
-        ArmRetry(window, host);
+        // An index that does not fit the 16 bits of a timer id's host part
+        // would arm a real host's retry timer instead.
+        if (wparam <= 0xFFFFu)
+            ArmRetry(window, host);
         return;
     }
     CloseHostSocket(host); // a channel still open is rebuilt, not leaked
@@ -194,10 +278,8 @@ LRESULT CALLBACK UdpRecvWndProc(HWND window, UINT message, WPARAM wparam, LPARAM
         SocketNotification(window, wparam, lparam);
         return 0;
     case WM_TIMER:
-        if (IsRetryTimerId(static_cast<uint64_t>(wparam))) {
-            RetryExpired(window, wparam);
+        if (TimerExpired(window, wparam))
             return 0;
-        }
         break;
     }
     return DefWindowProcA(window, message, wparam, lparam);

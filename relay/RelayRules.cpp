@@ -26,3 +26,25 @@ bool IsBindableLocalAddress(uint32_t address, const uint32_t* machine, size_t co
             return true;
     return false;
 }
+
+bool PassRecordGate(RecordGate& gate, uint32_t nowMs, uint32_t periodMs) {
+    if (gate.passed && nowMs - gate.at < periodMs)
+        return false;
+    gate = {true, nowMs};
+    return true;
+}
+
+bool IsDestinationError(int error) {
+    return error == 10022 || error == 10049;
+}
+
+InterfaceChange ChangeOf(const InterfaceFingerprint& before, const InterfaceFingerprint& now) {
+    if (!before.known || !now.known)
+        return InterfaceChange::None;
+    if (before.present != now.present)
+        return now.present ? InterfaceChange::AddressBack : InterfaceChange::AddressGone;
+    if (now.present &&
+        (before.index != now.index || before.peers != now.peers || before.peerIndexSum != now.peerIndexSum))
+        return InterfaceChange::InterfaceChanged;
+    return InterfaceChange::None;
+}

@@ -22,3 +22,35 @@ uint16_t WirePortOfField(uint16_t fieldValue);
 // Everything else, the invalid-text result 255.255.255.255 and multicast
 // groups included, is not an address of this machine.
 bool IsBindableLocalAddress(uint32_t address, const uint32_t* machine, size_t count);
+
+// Limits a record that may repeat with every datagram to one per period:
+// `PassRecordGate` is true the first time and then once `periodMs` have
+// passed since the last time it was true (tick counts, wrap-safe).
+struct RecordGate {
+    bool passed;
+    uint32_t at;
+};
+bool PassRecordGate(RecordGate& gate, uint32_t nowMs, uint32_t periodMs);
+
+// Whether a failed send's error lies in the destination alone (its port or
+// address is unusable: WSAEINVAL 10022 as Wine reports port 0,
+// WSAEADDRNOTAVAIL 10049 as Windows does), so the socket itself is sound.
+bool IsDestinationError(int error);
+
+// What identifies the interface that carries the host-side address: whether
+// the address is on the machine, the index of its interface, and the count
+// and index sum of every interface bearing that interface's description. A
+// card plugged in again may come back under a new index; under Wine the
+// address table keeps the old index and the new one only shows beside it in
+// the interface table, under the same description.
+struct InterfaceFingerprint {
+    bool known;   // false when the tables could not be read
+    bool present; // the address is on an interface of the machine
+    uint32_t index;
+    uint32_t peers;
+    uint32_t peerIndexSum;
+};
+
+enum class InterfaceChange { None, AddressGone, AddressBack, InterfaceChanged };
+// How the interface went from `before` to `now`; an unread table says nothing.
+InterfaceChange ChangeOf(const InterfaceFingerprint& before, const InterfaceFingerprint& now);

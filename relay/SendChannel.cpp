@@ -8,6 +8,7 @@
 #include "relay/HostCounters.h"
 #include "relay/LocalBind.h"
 #include "relay/RelayRules.h"
+#include "relay/SocketCalls.h"
 #include "shell/AppGlobals.h"
 #include "shell/MessageParams.h"
 #include "shell/Messages.h"
@@ -19,6 +20,7 @@ const char SendChannelClass[] = "UdpProc";
 SOCKET SendSocket;
 int SendFailed;
 unsigned short SendLocalPort = 6793;
+unsigned short SendBoundPort;
 
 namespace {
 
@@ -31,6 +33,9 @@ enum : int { MulticastTtl = 64 };
 // datagram would keep a busy host's retry (host 0's is also the failure's
 // own) from ever expiring.
 unsigned PendingRetries;
+
+// One record per host and 10 s for datagrams its destination refuses.
+RecordGate DestinationGates[6];
 
 // A set-up record of host `host`, with its sending port text.
 void LogSetUp(unsigned host, int error, const char* message) {
@@ -47,6 +52,7 @@ void CloseSendSocket() {
     if (SendSocket != INVALID_SOCKET && SendSocket != 0)
         closesocket(SendSocket);
     SendSocket = INVALID_SOCKET;
+    SendBoundPort = 0;
 }
 
 sockaddr_in AddressOf(u_long address, unsigned short portValue) {
@@ -58,19 +64,27 @@ sockaddr_in AddressOf(u_long address, unsigned short portValue) {
     return result;
 }
 
-// Binds SendSocket from SendLocalPort downwards while the port is taken.
-// Returns 0, or the error of the last failed bind.
+// Binds SendSocket from SendLocalPort downwards while the port is taken and
+// notes the port field it got in SendBoundPort. Returns 0, or the error of
+// the last failed bind.
 int BindSendSocket() {
     sockaddr_in local = AddressOf(inet_addr(LocalAddresses.KLORSIDEIPADDRESS), SendLocalPort);
-    if (BindLocal(SendSocket, local) >= 0)
-        return 0;
+    bool bound = BindLocal(SendSocket, local) >= 0;
     // Every 16-bit value once at most, so a machine out of ports ends the search.
-    for (unsigned tries = 0; tries < 0xFFFFu && WSAGetLastError() == WSAEADDRINUSE; ++tries) {
+    for (unsigned tries = 0; !bound && tries < 0xFFFFu && WSAGetLastError() == WSAEADDRINUSE; ++tries) {
         local.sin_port = static_cast<u_short>(local.sin_port - 1);
-        if (bind(SendSocket, reinterpret_cast<const sockaddr*>(&local), sizeof local) >= 0)
-            return 0;
+        bound = bind(SendSocket, reinterpret_cast<const sockaddr*>(&local), sizeof local) >= 0;
     }
-    return WSAGetLastError();
+    if (!bound)
+        return WSAGetLastError();
+    SendBoundPort = local.sin_port;
+    return 0;
+}
+
+void LogSendFailure(unsigned host, int error, unsigned short portValue) {
+    char portText[8];
+    std::snprintf(portText, sizeof portText, "%u", static_cast<unsigned>(portValue));
+    WriteLogRecord(SendModule, host, error, "Error in sending socket", portText, LocalAddresses.SENDMCASTADD);
 }
 
 void Forward(HWND window, WPARAM wparam, HGLOBAL block) {
@@ -88,10 +102,11 @@ void Forward(HWND window, WPARAM wparam, HGLOBAL block) {
     const char* data = static_cast<const char*>(GlobalLock(block));
     if (data != nullptr) {
         const unsigned short port = SendPortValue(HostTable[host].SENDUDPPORTID);
-        SendFailed = SendDatagram(data, ForwardLength(static_cast<uint64_t>(wparam)), port,
-                                  static_cast<unsigned>(wparam), window);
+        const int result = SendDatagram(data, ForwardLength(static_cast<uint64_t>(wparam)), port,
+                                        static_cast<unsigned>(wparam), window);
         GlobalUnlock(block);
-        if (SendFailed == 0)
+        SendFailed = result == 1 ? 1 : 0;
+        if (result == 0)
             CountSent(HostCounters[host]);
     }
     GlobalFree(block);
@@ -139,12 +154,12 @@ void SetUpSendSocket(unsigned host, HWND window) {
         return; // the socket stays open until the next set-up
     }
     const u_long klorSide = inet_addr(LocalAddresses.KLORSIDEIPADDRESS);
-    if (setsockopt(SendSocket, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&klorSide),
-                   sizeof klorSide) < 0)
+    if (SetSockOptProc(SendSocket, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&klorSide),
+                       sizeof klorSide) < 0)
         LogSetUp(host, WSAGetLastError(), "Error in setting socket options....Setting to Correct IP");
     const int ttl = MulticastTtl;
-    if (setsockopt(SendSocket, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&ttl),
-                   sizeof ttl) < 0) {
+    if (SetSockOptProc(SendSocket, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&ttl),
+                       sizeof ttl) < 0) {
         const int error = WSAGetLastError();
         CloseSendSocket();
         LogSetUp(host, error, "Error in setting socket options....Time to live setting failed");
@@ -160,10 +175,17 @@ int SendDatagram(const char* data, int length, unsigned short portValue, unsigne
     if (sendto(SendSocket, data, length, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) >= 0)
         return 0;
     const int error = WSAGetLastError();
+    // A destination that only this host has (its port) cannot be mended by a
+    // new socket, and closing the shared one would cost every other host its
+    // traffic.
+    if (IsDestinationError(error)) {
+        const unsigned h = host & 0xFFFFu;
+        if (h < HOST_COUNT && PassRecordGate(DestinationGates[h], GetTickCount(), RETRY_PERIOD_MS))
+            LogSendFailure(host, error, portValue);
+        return 2;
+    }
     CloseSendSocket();
-    char portText[8];
-    std::snprintf(portText, sizeof portText, "%u", static_cast<unsigned>(portValue));
-    WriteLogRecord(SendModule, host, error, "Error in sending socket", portText, LocalAddresses.SENDMCASTADD);
+    LogSendFailure(host, error, portValue);
     ArmRetry(window, 0, RETRY_PERIOD_MS);
     return 1;
 }

@@ -10,6 +10,7 @@ extern const char SendChannelClass[]; // "UdpProc"
 extern SOCKET SendSocket;            // 0 before the first set-up; INVALID_SOCKET once closed
 extern int SendFailed;               // 1 while datagrams are discarded
 extern unsigned short SendLocalPort; // 6793, written unconverted: source port 35098 on the wire
+extern unsigned short SendBoundPort; // the port field SendSocket is bound with; 0 while it has none
 
 LRESULT CALLBACK UdpSendWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 // Copies `length` bytes into a movable block and posts it to the send window;
@@ -17,5 +18,7 @@ LRESULT CALLBACK UdpSendWndProc(HWND window, UINT message, WPARAM wparam, LPARAM
 void ForwardDatagram(const void* data, unsigned host, unsigned length);
 // Builds SendSocket afresh; `host` only selects the port text of records.
 void SetUpSendSocket(unsigned host, HWND window);
-// 0 when sent, 1 when the send failed (socket closed, record written, retry armed).
+// 0 when sent; 1 when the send failed (socket closed, record written, retry
+// armed); 2 when the host's destination alone refused it (the datagram is
+// dropped, the socket kept, at most one record per host and 10 s).
 int SendDatagram(const char* data, int length, unsigned short portValue, unsigned host, HWND window);

@@ -19,6 +19,7 @@ HWND SendChannelWindow;
 const char MainWindowClass[] = "UDPSERVER";
 const char MainWindowTitle[] = "VQX UDP Broadcast Sever";
 GlobalAllocFn GlobalAllocProc = GlobalAlloc;
+GetMessageFn GetMessageProc = GetMessageA;
 
 namespace {
 
@@ -28,6 +29,23 @@ const char StartFailureText[] =
     "Error in starting the Server.\nProgram will Abort.\n Try Restarting the Server.";
 const char CloseQuestion[] =
     "This will disconnect all the broadcast connections.\nAre You Sure you want to do that?";
+const char InstanceMutexName[] = "VQX UDP Broadcast Server instance";
+
+// Held by the running copy for as long as it lives (the system releases it
+// with the process).
+HANDLE InstanceMutex;
+
+// Two copies started at the same instant can both find no window, since
+// neither has made one yet; the mutex lets only one of them past. The thread
+// that holds it may take it again.
+bool TakeInstanceMutex() {
+    if (InstanceMutex == nullptr)
+        InstanceMutex = CreateMutexA(nullptr, FALSE, InstanceMutexName);
+    if (InstanceMutex == nullptr)
+        return true; // no mutex to be had: the window check alone decides
+    const DWORD taken = WaitForSingleObject(InstanceMutex, 0);
+    return taken == WAIT_OBJECT_0 || taken == WAIT_ABANDONED;
+}
 
 // The start sequence of the main window's WM_CREATE. -1 refuses the creation.
 LRESULT StartSequence(HWND window, WPARAM wparam, LPARAM lparam) {
@@ -182,7 +200,7 @@ void ConnectConfiguredHosts() {
 
 HWND StartMainWindow(HINSTANCE instance) {
     AppInstance = instance;
-    if (FindWindowExA(nullptr, nullptr, MainWindowClass, MainWindowTitle) != nullptr)
+    if (!TakeInstanceMutex() || FindWindowExA(nullptr, nullptr, MainWindowClass, MainWindowTitle) != nullptr)
         return nullptr; // one instance runs already; it is left as it is
     if (!RegisterMainClass(instance))
         return nullptr;
@@ -195,18 +213,21 @@ HWND StartMainWindow(HINSTANCE instance) {
     AppendCommands(window);
     ShowWindow(window, SW_SHOWMINNOACTIVE);
     // A process's first ShowWindow may take the show state that its starter
-    // put into STARTUPINFO instead (start /max): the window lives minimised.
-    if (!IsIconic(window))
-        ShowWindow(window, SW_SHOWMINNOACTIVE);
+    // put into STARTUPINFO instead (start /max), and that one activates the
+    // window: minimising it again hands the activation on as well.
+    if (!IsIconic(window) || GetActiveWindow() == window)
+        ShowWindow(window, SW_MINIMIZE);
     UpdateWindow(window);
     return window;
 }
 
 int RunMessageLoop() {
     MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    BOOL got;
+    while ((got = GetMessageProc(&message, nullptr, 0, 0)) > 0) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
-    return static_cast<int>(message.wParam);
+    // A failed GetMessageA (-1) leaves the message as it was: no quit code.
+    return got == 0 ? static_cast<int>(message.wParam) : 0;
 }

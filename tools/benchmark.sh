@@ -7,6 +7,8 @@
 #   tools/benchmark.sh [--rates 1000,2000,3000,5000,10000,20000] [--duration 10]
 #                      [--senders 1] [--pacing sleep|spin] [--subjects relay,socat]
 #                      [--profile] [--build-dir build/bench-win64]
+#   tools/benchmark.sh --soak [--rate 600] [--calm 15] [--hold 5] [--observe 25]
+#                      [--flood-rate 6000] [--flood-seconds 10] [--faults LIST]
 #
 # Prints a Markdown table at the end and writes it to BUILD_DIR/benchmark.md
 # (the raw figures to BUILD_DIR/benchmark.json). --profile instead counts
@@ -14,6 +16,8 @@
 # process and of the wineserver (strace -f -c) and the relay's wineserver
 # requests (WINEDEBUG=+server), and, when perf is installed, the CPU samples by
 # process and library; written to BUILD_DIR/benchmark-profile.json.
+# --soak (tools/soak.sh) is the reliability soak of tools/bench/soak.py:
+# faults one after the other under steady traffic; BUILD_DIR/soak.md and .json.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -25,10 +29,12 @@ while [ $# -gt 0 ]; do
     case "$1" in
     --build-dir) build=$(realpath -m "$2"); shift 2 ;;
     --profile) mode=profile; shift ;;
+    --soak) mode=soak; shift ;;
     --rates | --duration | --senders | --pacing | --subjects | --size | --drain | --pause | --perf-rate | \
-        --profile-rate | --profile-window)
+        --profile-rate | --profile-window | --rate | --calm | --hold | --observe | --flood-rate | \
+        --flood-seconds | --faults | --sample-every)
         args+=("$1" "$2"); shift 2 ;;
-    -h | --help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "benchmark: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -50,7 +56,13 @@ if [ -z "${UDPLAB_RELAY_NS:-}" ]; then
         [ "$status" -eq 0 ] || { grep -vE '^[0-9a-f]{4}: ' "$log" | tail -n 30 >&2; echo "benchmark: see $log" >&2; }
         exit "$status"
     fi
+    [ "$mode" = soak ] && args=(--soak "${args[@]}")
     exec "$root/tools/testbed.sh" "$root/tools/benchmark.sh" --build-dir "$build" "${args[@]}"
+fi
+
+if [ "$mode" = soak ]; then
+    exec python3 "$root/tools/bench/soak.py" --exe "$build/shell/NewUdpSrvr.exe" \
+        --probe "$build/tests/e2e/winprobe.exe" --out "$build/soak.md" "${args[@]}"
 fi
 
 # Inside the test bed, in the relay's namespace.

@@ -9,6 +9,8 @@
 #
 #   tools/lab.sh up ID      create the lab (removes a stale lab of that ID first)
 #   tools/lab.sh down ID    remove it
+#   tools/lab.sh replug ID  delete the host-side veth pair and make it again, as
+#                           a host-side card unplugged and plugged in again
 #   tools/lab.sh sweep      remove labs whose creating process is gone
 #
 # IDs look like "udplab<pid>": the creating process id is part of the name, so
@@ -28,27 +30,33 @@ down() {
     done
 }
 
+# One veth pair between the relay and a side: addresses, multicast, up, and
+# the side's multicast route towards the relay.
+#   pair ID RELAY_DEV RELAY_ADDR SIDE SIDE_DEV SIDE_ADDR
+pair() {
+    local id=$1
+    ip -n "$id-relay" link add "$2" type veth peer name "$5" netns "$id-$4"
+    ip -n "$id-relay" addr add "$3/24" dev "$2"
+    ip -n "$id-$4" addr add "$6/24" dev "$5"
+    ip -n "$id-relay" link set "$2" multicast on up
+    ip -n "$id-$4" link set "$5" multicast on up
+    ip -n "$id-$4" route add 224.0.0.0/4 dev "$5"
+}
+
+host_pair() { pair "$1" hside 198.51.100.1 hosts hosts0 198.51.100.2; }
+
 up() {
     local id=$1
     down "$id"
     ip netns add "$id-relay"
     ip netns add "$id-hosts"
     ip netns add "$id-klor"
-    ip -n "$id-relay" link add hside type veth peer name hosts0 netns "$id-hosts"
-    ip -n "$id-relay" link add kside type veth peer name klor0 netns "$id-klor"
-    ip -n "$id-relay" addr add 198.51.100.1/24 dev hside
-    ip -n "$id-relay" addr add 203.0.113.1/24 dev kside
-    ip -n "$id-hosts" addr add 198.51.100.2/24 dev hosts0
-    ip -n "$id-klor" addr add 203.0.113.2/24 dev klor0
-    local ns dev
-    for pair in "relay hside" "relay kside" "hosts hosts0" "klor klor0"; do
-        set -- $pair
-        ns="$id-$1" dev=$2
+    local ns
+    for ns in "$id-relay" "$id-hosts" "$id-klor"; do
         ip -n "$ns" link set lo up
-        ip -n "$ns" link set "$dev" multicast on up
     done
-    ip -n "$id-hosts" route add 224.0.0.0/4 dev hosts0
-    ip -n "$id-klor" route add 224.0.0.0/4 dev klor0
+    host_pair "$id"
+    pair "$id" kside 203.0.113.1 klor klor0 203.0.113.2
     # Receivers take datagrams whatever their source address.
     for ns in "$id-relay" "$id-hosts" "$id-klor"; do
         ip netns exec "$ns" sysctl -qw net.ipv4.conf.all.rp_filter=0 net.ipv4.conf.default.rp_filter=0
@@ -66,7 +74,8 @@ sweep() {
 
 case "${1:-}" in
 up) up "${2:?lab id}" ;;
+replug) ip -n "${2:?lab id}-relay" link del hside && host_pair "$2" ;;
 down) down "${2:?lab id}" ;;
 sweep) sweep ;;
-*) echo "usage: $0 up ID | down ID | sweep" >&2; exit 2 ;;
+*) echo "usage: $0 up ID | down ID | replug ID | sweep" >&2; exit 2 ;;
 esac

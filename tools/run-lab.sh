@@ -29,7 +29,7 @@ sed 's/^/    /' "$WINEPREFIX/drive_c/windows/NEWUDPSRVR.INI" | tr -d '\r'
 relay=$!
 stop_relay() {
     wine "$probe" post-syscommand 0xF060 >/dev/null 2>&1 || true
-    wine "$probe" answer "UDP Server" 6 10000 >/dev/null 2>&1 || true
+    wine "$probe" answer "UDP Server" 0x124 6 10000 >/dev/null 2>&1 || true
     wait "$relay" 2>/dev/null || true
     if [ -s "$run_dir/UDPMessages.Log" ]; then
         echo "UDPMessages.Log ($run_dir):"

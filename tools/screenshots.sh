@@ -91,17 +91,17 @@ probe post-syscommand 1027 # IDM_STATISTICS
 probe wait-box "$statistics_caption" 10000
 sleep 4 # one refresh after the datagrams, and a settled display
 capture "$statistics_caption" "$root/docs/statistics.png"
-probe answer "$statistics_caption" 3001 >/dev/null # OK
+probe press "$statistics_caption" 3001 >/dev/null # OK
 
 probe post-syscommand 1025 # IDM_ABOUT
 probe wait-box "$about_caption" 10000
 sleep 1
 capture "$about_caption" "$root/docs/about.png"
-probe answer "$about_caption" 108 >/dev/null # OK
+probe press "$about_caption" 108 >/dev/null # OK
 
 # Close from the system menu and confirm.
 probe post-syscommand 0xF060
-probe answer "UDP Server" 6 10000 >/dev/null
+probe answer "UDP Server" 0x124 6 10000 >/dev/null
 probe gone 10000
 wait "$program_pid" || true
 program_pid=

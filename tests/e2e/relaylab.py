@@ -6,6 +6,7 @@ runs the tests inside the relay's namespace, where the wineserver lives.
 """
 import argparse
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -16,12 +17,27 @@ MAIN_TITLE = "VQX UDP Broadcast Sever"
 SC_CLOSE, SC_RESTORE, SC_MAXIMIZE = 0xF060, 0xF120, 0xF030
 IDM_ABOUT, IDM_CONFIGURE, IDM_STATISTICS = 1025, 1026, 1027
 IDOK, IDYES, IDNO = 1, 6, 7
+MB_OK, MB_YESNO, MB_ICONQUESTION, MB_ICONINFORMATION, MB_DEFBUTTON2 = 0x0, 0x4, 0x20, 0x40, 0x100
+# The close confirmation: Yes and No, No the default, the question icon.
+CLOSE_QUESTION = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2
 
 SAMPLE_LOCAL = {
     "SENDMCASTADD": "239.1.1.1",
     "HOSTSIDEIPADDRESS": "198.51.100.1",
     "KLORSIDEIPADDRESS": "203.0.113.1",
 }
+
+
+# One line of UDPMessages.Log: time, host, error, module, port, address, message.
+RECORD = re.compile(r"^(\d\d[A-Z]{3}\d{4} \d\d:\d\d:\d\d) +(-?\d+) +(-?\d+)  (In UDP (?:Recv|Send)) +(\S*) +(\S*) (.*)$")
+
+
+def parse_record(line):
+    """(time, host, error, module, port, address, message) of a log line, or None."""
+    m = RECORD.match(line)
+    if m is None:
+        return None
+    return (m.group(1), int(m.group(2)), int(m.group(3)), m.group(4), m.group(5), m.group(6), m.group(7))
 
 
 def parse_args():
@@ -71,6 +87,13 @@ def probe(args, *words, timeout=30):
     return result.returncode, result.stdout.replace("\r\n", "\n")
 
 
+def answer_box(args, caption, box_type, button, timeout_ms=10000):
+    """Answers a message box with a real button press once winprobe has seen it
+    has the shape box_type (MB_ flags: buttons, default button, icon).
+    Returns (exit code, what the box showed): 0 when shape and button were right."""
+    return probe(args, "answer", caption, hex(box_type), button, timeout_ms)
+
+
 def shown_state(args, timeout=10):
     """The main window's state once it is shown, or None. The window exists
     from its creation on, before WinMain shows it, so a state read too early
@@ -109,7 +132,7 @@ class Relay:
         """Closes through the system menu, answering Yes; returns the exit code."""
         if self.proc.poll() is None:
             probe(self.args, "post-syscommand", SC_CLOSE)
-            probe(self.args, "answer", "UDP Server", IDYES, 10000)
+            answer_box(self.args, "UDP Server", CLOSE_QUESTION, IDYES)
         code = self.wait_exit(timeout)
         if code is None:
             self.kill()

@@ -10,19 +10,22 @@ A  a working configuration: padding to 512 bytes, source 203.0.113.1:35098
 B  local port 35098 taken on the KLOR side: the relay sends from 34842;
 C  neither local address on the machine: bind records with 10049 every ~10 s
    on both sides and no crash; the addresses added while it runs, the
-   channels come back by themselves.
+   channels come back by themselves;
+D  six channels under steady traffic: the host-side card re-plugged, then its
+   address removed and restored; every channel relays again by itself within
+   10 s, with one record per host for each change.
 """
 import json
 import os
 import queue
-import re
 import socket
 import subprocess
 import sys
 import threading
 import time
 
-from relaylab import ROOT, SAMPLE_LOCAL, Checks, Relay, host_keys, parse_args, wait_until, write_ini
+from relaylab import (ROOT, SAMPLE_LOCAL, Checks, Relay, host_keys, parse_args, parse_record, wait_until,
+                      write_ini)
 
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 import labtraffic  # noqa: E402
@@ -32,7 +35,6 @@ HOSTS_NS = os.environ.get("UDPLAB_HOSTS_NS", "")
 KLOR_NS = os.environ.get("UDPLAB_KLOR_NS", "")
 SEND_GROUP = "239.1.1.1"
 WIRE_6789 = 34074
-RECORD = re.compile(r"^(\d\d[A-Z]{3}\d{4} \d\d:\d\d:\d\d) +(-?\d+) +(-?\d+)  (In UDP (?:Recv|Send)) +(\S*) +(\S*) (.*)$")
 
 
 def group_of(host):
@@ -98,11 +100,10 @@ def records(relay, message=None, host=None, module=None):
     """The relay's log records as tuples (time, host, error, module, port, address, message)."""
     found = []
     for line in relay.log_lines():
-        m = RECORD.match(line)
-        if m is None:
+        r = parse_record(line)
+        if r is None:
             found.append(("unparsed", line))
             continue
-        r = (m.group(1), int(m.group(2)), int(m.group(3)), m.group(4), m.group(5), m.group(6), m.group(7))
         if (message is None or r[6] == message) and (host is None or r[1] == host) and \
                 (module is None or r[3] == module):
             found.append(r)
@@ -253,6 +254,79 @@ def run_missing_addresses(args, t):
         ip_addr("del", "203.0.113.9", "kside")
 
 
+# Six hosts' datagrams, round after round at the given rate for the given
+# seconds, from the hosts' namespace. A new socket per round, so a re-plugged
+# link is used as soon as it is back; while it is gone the round is skipped.
+STEADY_SENDER = r"""
+import sys, time
+sys.path.insert(0, sys.argv[1])
+import labtraffic
+rate, seconds = float(sys.argv[2]), float(sys.argv[3])
+start, seq = time.monotonic(), 0
+while time.monotonic() - start < seconds:
+    try:
+        with labtraffic.sender_socket("198.51.100.2") as s:
+            for host in range(6):
+                s.sendto(labtraffic.make_payload(seq, host, 64), (f"239.2.2.{host + 1}", 7000 + host))
+    except OSError:
+        pass
+    seq += 1
+    time.sleep(max(0.0, start + seq / rate - time.monotonic()))
+"""
+
+
+def all_relaying(listener, since, timeout):
+    """Seconds from `since` until every host's datagrams arrive again, or None."""
+    first, end = {}, time.monotonic() + timeout
+    while len(first) < 6 and time.monotonic() < end:
+        for item in listener.take(100, 0.2):
+            if item["at"] >= since and item.get("tag") in range(6):
+                first.setdefault(item["tag"], item["at"])
+    return max(first.values()) - since if len(first) == 6 else None
+
+
+def reconnect_records(relay, text="Reconnecting"):
+    """How many records about the host-side interface each host has."""
+    return [sum(1 for r in records(relay, host=h) if text in r[6]) for h in range(6)]
+
+
+def run_host_side_lost(args, t):
+    what = "D"
+    lab = os.environ.get("UDPLAB_RELAY_NS", "")[:-len("-relay")]
+    listener = KlorListener()
+    relay = start(args, t, SAMPLE_LOCAL, {h: host_keys(7000 + h, group_of(h)) for h in range(6)}, what)
+    sender = subprocess.Popen(["ip", "netns", "exec", HOSTS_NS, sys.executable, "-c", STEADY_SENDER,
+                               os.path.join(ROOT, "tools"), "50", "90"])
+    try:
+        t.check(all_relaying(listener, time.monotonic(), 5) is not None, "D: all six channels relay")
+        subprocess.run([os.path.join(ROOT, "tools", "lab.sh"), "replug", lab], check=True, timeout=20)
+        back = all_relaying(listener, time.monotonic(), 15)
+        t.check(back is not None and back <= 10.0,
+                f"D: after the host-side card is re-plugged every channel relays again by itself ({back} s)")
+        counts = reconnect_records(relay)
+        t.check(counts[0] in (1, 2) and counts == [counts[0]] * 6,
+                f"D: one record per host for each change seen ({counts})")
+
+        before = [reconnect_records(relay, f"address {change}") for change in ("gone", "back")]
+        ip_addr("del", "198.51.100.1", "hside")
+        time.sleep(4.5)
+        gone = reconnect_records(relay, "address gone")
+        t.check(gone == [n + 1 for n in before[0]], f"D: the address removed, one record per host ({gone})")
+        ip_addr("add", "198.51.100.1", "hside")
+        back = all_relaying(listener, time.monotonic(), 15)
+        t.check(back is not None and back <= 10.0,
+                f"D: the address restored, every channel relays again by itself ({back} s)")
+        returned = reconnect_records(relay, "address back")
+        t.check(returned == [n + 1 for n in before[1]], f"D: and one record per host says so ({returned})")
+        for line in relay.log_lines()[-8:]:
+            print("     " + line)
+    finally:
+        sender.kill()
+        sender.wait(timeout=10)
+        finish(relay, t, what)
+        listener.stop()
+
+
 def main():
     args = parse_args()
     t = Checks()
@@ -262,6 +336,7 @@ def main():
     run_working(args, t)
     run_port_taken(args, t)
     run_missing_addresses(args, t)
+    run_host_side_lost(args, t)
     t.finish()
 
 

@@ -1,20 +1,49 @@
-"""The program as an operator meets it: one instance, a minimised window that
-stays minimised, a confirmed close, and the Configure command on a start
-without configuration."""
+"""The program as an operator meets it: one instance, also when two copies
+start at the same instant, a full log moved aside at start-up, a minimised
+window that stays minimised and is not activated, a confirmed close, and the
+Configure command on a start with a local address missing."""
+import os
 import subprocess
+import tempfile
+import time
 
-from relaylab import (IDNO, IDOK, MAIN_TITLE, SAMPLE_LOCAL, SC_MAXIMIZE, SC_RESTORE, Checks, Relay,
-                      parse_args, probe, remove_ini, shown_state, wait_until, write_ini)
+from relaylab import (CLOSE_QUESTION, IDNO, IDOK, IDYES, MAIN_TITLE, MB_ICONINFORMATION, MB_OK,
+                      SAMPLE_LOCAL, SC_MAXIMIZE, SC_RESTORE, Checks, Relay, answer_box, host_keys,
+                      parse_args, probe, shown_state, wait_until, write_ini)
+
+LOG_ROTATE_LIMIT = 20_480_000
+MONTHS = ("JAN", "FEB", "MAR", "APR", "MAY", "JUN", "JUL", "AUG", "SEP", "OCT", "NOV", "DEC")
 
 
 def state_of(args):
     return shown_state(args) or ""
 
 
+def rotated_names(first, last):
+    """The names a log rotated between the two times can get: the local start
+    time as 14MAR2008_090507.log."""
+    names = set()
+    for second in range(int(first) - 1, int(last) + 2):
+        tm = time.localtime(second)
+        names.add(f"{tm.tm_mday:02d}{MONTHS[tm.tm_mon - 1]}{tm.tm_year:04d}_"
+                  f"{tm.tm_hour:02d}{tm.tm_min:02d}{tm.tm_sec:02d}.log")
+    return names
+
+
 def single_instance(args, t):
+    """The first copy starts beside a log of the rotation limit, which it
+    moves aside; a second copy exits at once."""
     write_ini(local=SAMPLE_LOCAL)
-    first = Relay(args)
+    cwd = tempfile.mkdtemp(prefix="relay-run-")
+    with open(os.path.join(cwd, "UDPMessages.Log"), "wb") as log:
+        log.truncate(LOG_ROTATE_LIMIT)
+    before = time.time()
+    first = Relay(args, cwd=cwd)
     t.check(first.wait_window() is not None, "the first copy shows its main window")
+    files = {name: os.path.getsize(os.path.join(cwd, name)) for name in os.listdir(cwd)}
+    rotated = [name for name in files if name in rotated_names(before, time.time())]
+    t.check(len(rotated) == 1 and files[rotated[0]] == LOG_ROTATE_LIMIT and "UDPMessages.Log" not in files,
+            f"a log of {LOG_ROTATE_LIMIT} bytes is renamed after the start time ({files})")
     second = Relay(args)
     t.check(second.wait_exit(20) == 0, "a second copy exits with code 0")
     t.check(first.proc.poll() is None, "the first copy goes on running")
@@ -31,8 +60,9 @@ def stays_minimised(args, t, relay):
 
 def close_confirmation(args, t, relay):
     probe(args, "post-syscommand", 0xF060)
-    code, text = probe(args, "answer", "UDP Server", IDNO, 10000)
-    t.check(code == 0 and "Are You Sure you want to do that?" in text, "close asks for confirmation")
+    code, text = answer_box(args, "UDP Server", CLOSE_QUESTION, IDNO)
+    t.check(code == 0 and "Are You Sure you want to do that?" in text,
+            f"close asks for confirmation: Yes and No, No the default, a question icon ({text.strip()!r})")
     t.check(not wait_until(lambda: relay.proc.poll() is not None, 2), "No keeps the program running")
     t.check(relay.close() == 0, "Yes ends the program with exit code 0")
 
@@ -56,21 +86,52 @@ def start_maximised(args, t):
     relay.kill()
     starter = subprocess.Popen(["wine", "start", "/max", "/unix", args.exe], cwd=relay.cwd)
     starter.wait(timeout=30)
-    t.check("minimized=1" in state_of(args), "started maximised, the window is still minimised")
+    state = state_of(args)
+    t.check("minimized=1" in state and "foreground=0" in state,
+            f"started maximised, the window is still minimised and not activated ({state})")
     probe(args, "post-syscommand", 0xF060)
-    probe(args, "answer", "UDP Server", 6, 10000)
+    answer_box(args, "UDP Server", CLOSE_QUESTION, IDYES)
     t.check(probe(args, "gone", 15000)[0] == 0, "and it closes")
 
 
-def configure_without_configuration(args, t):
-    remove_ini()
+def racing_copies(args, t, tries=3):
+    """Two copies started at the same instant: one runs, the other exits 0."""
+    write_ini(local=SAMPLE_LOCAL)
+    for attempt in range(tries):
+        copies = [Relay(args), Relay(args)]
+        t.check(copies[0].wait_window() is not None, f"race {attempt}: a main window appears")
+        wait_until(lambda: any(c.proc.poll() is not None for c in copies), 20)
+        running = [c for c in copies if c.proc.poll() is None]
+        codes = [c.proc.poll() for c in copies if c.proc.poll() is not None]
+        t.check(len(running) == 1 and codes == [0], f"race {attempt}: one copy runs, the other exits 0 ({codes})")
+        for c in running:
+            c.close()
+        for c in copies:
+            c.kill()
+
+
+def bound_udp_ports():
+    """Local ports of the UDP sockets in this network namespace, where the
+    wineserver makes the program's sockets."""
+    with open("/proc/net/udp") as f:
+        return {int(line.split()[1].split(":")[1], 16) for line in f.readlines()[1:]}
+
+
+def configure_when_an_address_is_missing(args, t):
+    # Six hosts in the file, but no KLOR-side address: the load stops before
+    # the hosts, so none of them may get a socket.
+    local = {k: v for k, v in SAMPLE_LOCAL.items() if k != "KLORSIDEIPADDRESS"}
+    write_ini(local=local, hosts={h: host_keys(7000 + h, f"239.2.2.{h + 1}") for h in range(6)})
     relay = Relay(args)
-    code, _ = probe(args, "answer", MAIN_TITLE, IDOK, 15000)
-    t.check(code == 0, "with no NEWUDPSRVR.INI the Configure command opens by itself")
+    code, text = answer_box(args, MAIN_TITLE, MB_OK | MB_ICONINFORMATION, IDOK, 15000)
+    t.check(code == 0, f"with a local address missing the Configure command opens by itself ({text.strip()!r})")
     t.check(relay.wait_window() is not None and relay.proc.poll() is None, "and the program runs on")
-    t.check(relay.close() == 0, "it closes with exit code 0")
+    time.sleep(1.0)  # connect requests, had there been any, run once the loop does
+    bound = sorted(bound_udp_ports() & set(range(7000, 7006)))
+    t.check(bound == [], f"no host was connected: no socket on the hosts' ports ({bound})")
     recv = [line for line in relay.log_lines() if "In UDP Recv" in line]
-    t.check(recv == [], "no host was connected: the receive side logged nothing")
+    t.check(recv == [], f"and the receive side logged nothing ({recv})")
+    t.check(relay.close() == 0, "it closes with exit code 0")
 
 
 def main():
@@ -81,7 +142,8 @@ def main():
     close_confirmation(args, t, relay)
     other_title_does_not_block(args, t)
     start_maximised(args, t)
-    configure_without_configuration(args, t)
+    racing_copies(args, t)
+    configure_when_an_address_is_missing(args, t)
     t.finish()
 
 

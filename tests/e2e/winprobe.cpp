@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string>
 
+#include "MessageBoxShape.h"
+
 namespace {
 
 const char MainClass[] = "UDPSERVER";
@@ -69,20 +71,26 @@ HWND WaitForBox(const char* caption, DWORD timeoutMs) {
     return nullptr;
 }
 
-// Prints the box's text and presses the button with the given id.
-int AnswerBox(const char* caption, int button, DWORD timeoutMs) {
+// A dialog's button, pressed as the operator would (BM_CLICK on the button).
+int PressButton(const char* caption, int button, DWORD timeoutMs) {
+    HWND dialog = WaitForBox(caption, timeoutMs);
+    return dialog != nullptr && PressBoxButton(dialog, button) ? 0 : 1;
+}
+
+// Prints the message box's shape as MB_ flags ("type=0x124 MB_YESNO|...") and
+// its text, then presses the button if the box has it. Exit 0 only when the
+// shape is the expected one and the button was pressed; 3 otherwise.
+int AnswerBox(const char* caption, UINT type, int button, DWORD timeoutMs) {
     HWND box = WaitForBox(caption, timeoutMs);
     if (box == nullptr)
         return 1;
+    const UINT shape = MessageBoxShape(box);
     HWND text = GetDlgItem(box, 0xFFFF);
-    std::printf("%s\n", text ? WindowText(text).c_str() : "");
+    std::printf("type=%#x %s\n%s\n", shape, DescribeBoxShape(shape).c_str(),
+                text ? WindowText(text).c_str() : "");
     std::fflush(stdout);
-    HWND control = GetDlgItem(box, button);
-    if (control != nullptr)
-        SendMessageA(control, BM_CLICK, 0, 0);
-    else
-        PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
-    return 0;
+    const bool pressed = PressBoxButton(box, button);
+    return pressed && shape == (type & MessageBoxShapeMask) ? 0 : 3;
 }
 
 LRESULT CALLBACK FakeProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
@@ -113,8 +121,8 @@ int FakeWindow(const char* title, DWORD ms) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: winprobe state|post-syscommand ID|answer CAPTION ID [MS]|"
-                         "wait-box CAPTION [MS]|fake-window TITLE MS|gone [MS]\n");
+    std::fprintf(stderr, "usage: winprobe state|post-syscommand ID|answer CAPTION MB_FLAGS ID [MS]|"
+                         "press CAPTION ID [MS]|wait-box CAPTION [MS]|fake-window TITLE MS|gone [MS]\n");
     return 2;
 }
 
@@ -130,8 +138,11 @@ int main(int argc, char** argv) {
         HWND window = WaitForWindow(MainClass, MainTitle, 5000);
         return window && PostMessageA(window, WM_SYSCOMMAND, std::strtoul(argv[2], nullptr, 0), 0) ? 0 : 1;
     }
-    if (cmd == "answer" && argc > 3)
-        return AnswerBox(argv[2], std::atoi(argv[3]), argc > 4 ? std::atoi(argv[4]) : 5000);
+    if (cmd == "answer" && argc > 4)
+        return AnswerBox(argv[2], std::strtoul(argv[3], nullptr, 0), std::atoi(argv[4]),
+                         argc > 5 ? std::atoi(argv[5]) : 5000);
+    if (cmd == "press" && argc > 3)
+        return PressButton(argv[2], std::atoi(argv[3]), argc > 4 ? std::atoi(argv[4]) : 5000);
     if (cmd == "wait-box" && argc > 2)
         return WaitForBox(argv[2], argc > 3 ? std::atoi(argv[3]) : 5000) ? 0 : 1;
     if (cmd == "fake-window" && argc > 3)

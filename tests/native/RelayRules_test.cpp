@@ -116,3 +116,13 @@ TEST(RelayMessageParams, ForwardAndRetryFieldsKeepTheirSixteenBits) {
     EXPECT_FALSE(IsRetryTimerId(0x20000));
     EXPECT_EQ(RetryTimerHost(0x10006), 6);
 }
+
+// One record per period: the first passes, repeats within the period do
+// not, and the period is measured across the wrap of the tick count.
+TEST(RelayRecordGate, PassesOncePerPeriodAcrossTheTickWrap) {
+    RecordGate gate{};
+    EXPECT_TRUE(PassRecordGate(gate, 0xFFFFF000u, 10000));
+    EXPECT_FALSE(PassRecordGate(gate, 0xFFFFF000u + 9999u, 10000));
+    EXPECT_TRUE(PassRecordGate(gate, 0xFFFFF000u + 10000u, 10000)) << "across the wrap";
+    EXPECT_FALSE(PassRecordGate(gate, 0xFFFFF000u + 10001u, 10000)) << "the period starts anew";
+}

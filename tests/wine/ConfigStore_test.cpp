@@ -104,12 +104,13 @@ TEST_F(ConfigStoreTest, EmptySendGroupCountsAsPresent) {
 }
 
 TEST_F(ConfigStoreTest, HostConfiguredFollowsTheReceivingPortKeyAlone) {
-    WriteRaw(std::string(FullLocal) +
-             "[HOST0]\r\nRECVUDPPORTID=\r\nRECVMCASTADDR=239.2.2.1\r\n"     // empty: configured
-             "[HOST1]\r\nRECVMCASTADDR=239.2.2.2\r\nSENDUDPPORTID=6789\r\n" // key missing
-             "[HOST2]\r\nRECVUDPPORTID=?12\r\nRECVMCASTADDR=239.2.2.3\r\nSENDUDPPORTID=6789\r\n" // configured
-             "[HOST3]\r\nRECVUDPPORTID=?\r\n" // not configured
-             "[HOST5]\r\nRECVUDPPORTID=7005\r\nRECVMCASTADDR=239.2.2.6\r\nSENDUDPPORTID=6790\r\n");
+    WriteRaw(
+        std::string(FullLocal) +
+        "[HOST0]\r\nRECVUDPPORTID=\r\nRECVMCASTADDR=239.2.2.1\r\n"     // empty: configured
+        "[HOST1]\r\nRECVMCASTADDR=239.2.2.2\r\nSENDUDPPORTID=6789\r\n" // key missing
+        "[HOST2]\r\nRECVUDPPORTID=?12\r\nRECVMCASTADDR=239.2.2.3\r\nSENDUDPPORTID=6789\r\n" // configured
+        "[HOST3]\r\nRECVUDPPORTID=?\r\nRECVMCASTADDR=239.9.9.9\r\nSENDUDPPORTID=6795\r\n"   // not configured
+        "[HOST5]\r\nRECVUDPPORTID=7005\r\nRECVMCASTADDR=239.2.2.6\r\nSENDUDPPORTID=6790\r\n");
     EXPECT_EQ(1, GetParamsFromINIFile(owner_));
     EXPECT_FALSE(ConfigurePosted());
     const int expected[6] = {1, 0, 1, 0, 0, 1};
@@ -119,8 +120,10 @@ TEST_F(ConfigStoreTest, HostConfiguredFollowsTheReceivingPortKeyAlone) {
     EXPECT_STREQ("?", HostTable[1].RECVUDPPORTID);
     EXPECT_STREQ("239.2.2.2", HostTable[1].RECVMCASTADDR);
     EXPECT_STREQ("?12", HostTable[2].RECVUDPPORTID);
+    EXPECT_STREQ("239.9.9.9", HostTable[3].RECVMCASTADDR) << "an unconfigured host keeps its texts";
+    EXPECT_STREQ("6795", HostTable[3].SENDUDPPORTID);
     EXPECT_STREQ("?", HostTable[4].RECVUDPPORTID) << "a missing section reads as unconfigured";
-    EXPECT_STREQ("", HostTable[4].RECVMCASTADDR);
+    EXPECT_STREQ("", HostTable[4].RECVMCASTADDR) << "nothing of host 3 survives in the scratch record";
     EXPECT_STREQ("", HostTable[4].SENDUDPPORTID) << "nothing of host 3 survives in the scratch record";
     EXPECT_STREQ("7005", HostTable[5].RECVUDPPORTID);
     EXPECT_STREQ("239.2.2.6", HostTable[5].RECVMCASTADDR);
@@ -154,7 +157,7 @@ TEST_F(ConfigStoreTest, ScratchFailureShowsBoxReturnsZeroAndChangesNothing) {
     WriteRaw(std::string(FullLocal) + "[HOST0]\r\nRECVUDPPORTID=7000\r\n");
     std::strcpy(LocalAddresses.SENDMCASTADD, "keep");
     FailAlloc = true;
-    BoxAnswerer answer("Error Message", IDOK);
+    BoxAnswerer answer("Error Message", MB_OK | MB_ICONERROR, IDOK);
     EXPECT_EQ(0, GetParamsFromINIFile(owner_));
     EXPECT_EQ(1, answer.Answered());
     EXPECT_EQ("Error in allocating memory in GetParamsFromINIFile", answer.LastText());
@@ -202,6 +205,27 @@ TEST_F(ConfigStoreTest, ClearChangeFlagsClearsEveryChangeFlag) {
     for (int flag : HostModified)
         EXPECT_EQ(0, flag);
     EXPECT_EQ(1, HostConfigured[2]) << "configured flags are not change flags";
+}
+
+// Host numbers outside 0..5 (the configuration dialog passes its own) read
+// nothing into the scratch record and write nothing into any table.
+TEST_F(ConfigStoreTest, HostNumbersOutsideTheTableAreIgnored) {
+    WriteRaw(std::string(FullLocal) +
+             "[HOST6]\r\nRECVUDPPORTID=7006\r\n[HOST4294967295]\r\nRECVUDPPORTID=7007\r\n");
+    std::strcpy(LocalAddresses.KLORSIDEIPADDRESS, "203.0.113.1");
+    const LocalAddressTexts local = LocalAddresses;
+    for (int host : {6, -1}) {
+        HostEntry scratch = {};
+        ReadHostSettings(&scratch, host);
+        EXPECT_STREQ(scratch.RECVUDPPORTID, "") << host;
+        const HostEntry entry = {"7777", "239.9.9.9", "1234"};
+        StoreHostSettings(&entry, host);
+    }
+    EXPECT_EQ(std::memcmp(&local, &LocalAddresses, sizeof local), 0);
+    for (int h = 0; h < 6; ++h) {
+        EXPECT_STREQ(HostTable[h].RECVUDPPORTID, "") << h;
+        EXPECT_EQ(HostConfigured[h], 0) << h;
+    }
 }
 
 } // namespace

@@ -63,10 +63,12 @@ long long FileSize(const char* name) {
 }
 
 // A file of the given size; the space is reserved, not written.
-void MakeFileOfSize(const char* name, LONG size) {
+void MakeFileOfSize(const char* name, long long size) {
     HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    EXPECT_NE(SetFilePointer(file, size, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+    LARGE_INTEGER end;
+    end.QuadPart = size;
+    EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN));
     EXPECT_TRUE(SetEndOfFile(file));
     CloseHandle(file);
     ASSERT_EQ(FileSize(name), size);
@@ -167,6 +169,17 @@ TEST_F(EventLogTest, LogOfTheLimitIsRenamedAfterTheStartTime) {
     const std::string log = ReadFileBytes(EventLogName);
     EXPECT_EQ(AfterTime(log), "          0          0  In UDP Recv       6789       233.1.2.5 FD_CLOSE Event "
                               "Received\r\n");
+}
+
+// 4 GiB and 1000 bytes: its low 32 bits alone would make it a small log.
+TEST_F(EventLogTest, LogOfFourGibibytesIsRotatedByItsWholeSize) {
+    const long long size = (1LL << 32) + 1000;
+    MakeFileOfSize(EventLogName, size);
+    RotateEventLog();
+    const std::vector<std::string> files = Files();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_NE(files[0], EventLogName);
+    EXPECT_EQ(FileSize(files[0].c_str()), size);
 }
 
 TEST_F(EventLogTest, LogOneByteBelowTheLimitStays) {

@@ -17,6 +17,9 @@
 
 namespace {
 
+// The close confirmation: Yes and No, No the default, the question icon.
+const UINT CloseQuestionBox = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2;
+
 int AllocFailuresLeft;
 
 HGLOBAL WINAPI FailingAlloc(UINT flags, SIZE_T bytes) {
@@ -71,6 +74,7 @@ class MainWindowTest : public ::testing::Test {
         for (const char* name : {"UDPSERVER", "UdpRecvProc", "UdpProc"})
             UnregisterClassA(name, GetModuleHandleA(nullptr));
         GlobalAllocProc = GlobalAlloc;
+        GetMessageProc = GetMessageA;
         RemoveConfigFile();
     }
     HWND Start() { return StartMainWindow(GetModuleHandleA(nullptr)); }
@@ -197,8 +201,8 @@ TEST_F(MainWindowTest, MissingLocalAddressPostsConfigureAndConnectsNoHost) {
 TEST_F(MainWindowTest, MemoryFailureRetryThenStartsNormally) {
     WriteSampleConfig({3});
     AllocFailuresLeft = 1;
-    BoxAnswerer store("Error Message", IDOK);
-    BoxAnswerer start(MainWindowTitle, IDRETRY);
+    BoxAnswerer store("Error Message", MB_OK | MB_ICONERROR, IDOK);
+    BoxAnswerer start(MainWindowTitle, MB_RETRYCANCEL, IDRETRY);
     ASSERT_NE(nullptr, Start());
     EXPECT_EQ(1, start.Answered());
     EXPECT_EQ(
@@ -210,8 +214,8 @@ TEST_F(MainWindowTest, MemoryFailureRetryThenStartsNormally) {
 TEST_F(MainWindowTest, MemoryFailureCancelAtALaterRepetitionCreatesNoWindow) {
     WriteSampleConfig({3});
     AllocFailuresLeft = 100;
-    BoxAnswerer store("Error Message", IDOK, 3);
-    BoxAnswerer start(MainWindowTitle, std::vector<int>{IDRETRY, IDRETRY, IDCANCEL});
+    BoxAnswerer store("Error Message", MB_OK | MB_ICONERROR, IDOK, 3);
+    BoxAnswerer start(MainWindowTitle, MB_RETRYCANCEL, std::vector<int>{IDRETRY, IDRETRY, IDCANCEL});
     EXPECT_EQ(nullptr, Start());
     EXPECT_EQ(3, start.Answered());
     EXPECT_EQ(nullptr, FindWindowExA(nullptr, nullptr, MainWindowClass, MainWindowTitle));
@@ -224,7 +228,7 @@ TEST_F(MainWindowTest, ChannelWindowFailureReportsAndShutsDown) {
     taken.hInstance = GetModuleHandleA(nullptr);
     taken.lpszClassName = "UdpRecvProc";
     ASSERT_NE(0, RegisterClassA(&taken)); // so the program's own registration fails
-    BoxAnswerer box(MainWindowTitle, IDOK);
+    BoxAnswerer box(MainWindowTitle, MB_OK, IDOK);
     ASSERT_NE(nullptr, Start()) << "the creation itself completes";
     EXPECT_EQ(1, box.Answered());
     EXPECT_EQ("Error in starting the Server.\nProgram will Abort.\n Try Restarting the Server.",
@@ -243,7 +247,7 @@ TEST_F(MainWindowTest, CloseAnsweredNoKeepsRunningYesShutsDownInOrder) {
     SendOriginal = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(SendChannelWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SendSpy)));
     {
-        BoxAnswerer no("UDP Server", IDNO);
+        BoxAnswerer no("UDP Server", CloseQuestionBox, IDNO);
         EXPECT_EQ(0, SendMessageA(MainWindow, WM_SYSCOMMAND, SC_CLOSE, 0));
         EXPECT_EQ(1, no.Answered());
         EXPECT_EQ("This will disconnect all the broadcast connections.\nAre You Sure you want to do that?",
@@ -252,7 +256,7 @@ TEST_F(MainWindowTest, CloseAnsweredNoKeepsRunningYesShutsDownInOrder) {
     EXPECT_TRUE(IsWindow(MainWindow));
     EXPECT_TRUE(DestroyOrder.empty());
     {
-        BoxAnswerer yes("UDP Server", IDYES);
+        BoxAnswerer yes("UDP Server", CloseQuestionBox, IDYES);
         SendMessageA(MainWindow, WM_SYSCOMMAND, SC_CLOSE, 0);
         EXPECT_EQ(1, yes.Answered());
     }
@@ -265,10 +269,27 @@ TEST_F(MainWindowTest, CloseAnsweredNoKeepsRunningYesShutsDownInOrder) {
 TEST_F(MainWindowTest, CloseMessageWithoutSystemCommandIsNotConfirmed) {
     WriteSampleConfig({});
     ASSERT_NE(nullptr, Start());
-    BoxAnswerer watch("UDP Server", IDNO);
+    BoxAnswerer watch("UDP Server", CloseQuestionBox, IDNO);
     SendMessageA(MainWindow, WM_CLOSE, 0, 0);
     EXPECT_FALSE(IsWindow(MainWindow));
     EXPECT_EQ(0, watch.Answered());
+}
+
+int GetCalls;
+// The real GetMessageA once, then a failure.
+BOOL WINAPI FailingSecondGet(LPMSG message, HWND window, UINT first, UINT last) {
+    return ++GetCalls == 1 ? GetMessageA(message, window, first, last) : -1;
+}
+
+// A failed GetMessageA ends the loop with exit code 0, not with what the
+// message before it carried.
+TEST_F(MainWindowTest, FailedGetMessageEndsTheLoopWithExitCodeZero) {
+    Drain();
+    PostThreadMessageA(GetCurrentThreadId(), WM_USER + 50, 77, 0);
+    GetCalls = 0;
+    GetMessageProc = FailingSecondGet;
+    EXPECT_EQ(0, RunMessageLoop());
+    EXPECT_EQ(2, GetCalls);
 }
 
 int RefreshCount;

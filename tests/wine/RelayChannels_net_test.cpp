@@ -249,7 +249,7 @@ TEST_F(RelayTraffic, OversizeAndEmptyDatagramsCloseTheChannel) {
     SendTo(sender_, Pattern(40, 2), "239.2.2.3", 7002);
     EXPECT_EQ(Collect(receiver_, 3000, 1).size(), 1u);
     EXPECT_EQ(HostCounters[2].received, 1);
-    EXPECT_EQ(Messages(RecvChannelWindow, WM_TIMER).size(), 0u) << "retries are 10 s away";
+    EXPECT_TRUE(Messages(RecvChannelWindow, WM_TIMER, RetryTimerId(2)).empty()) << "retries are 10 s away";
 }
 
 // A notification carrying an error leaves a live channel as it is; a read
@@ -320,4 +320,84 @@ TEST_F(RelayTraffic, SendSocketSearchesDownForAFreePort) {
     EXPECT_TRUE(LogLines().empty());
     for (SOCKET s : taken)
         closesocket(s);
+}
+
+// A connect request for a host whose datagrams wait unread: the new socket
+// takes the old one's handle value, and the read notification queued for the
+// old one names it and finds nothing to read. The new channel stays, with no
+// record.
+TEST_F(RelayTraffic, StaleReadNotificationLeavesTheNewChannel) {
+    ConfigureHost(2);
+    StartChannels();
+    receiver_ = KlorReceiver(34074);
+    Connect(2);
+    const SOCKET first = HostChannel[2].socket;
+    for (unsigned char i = 0; i < 3; ++i)
+        SendTo(sender_, Pattern(10, i), "239.2.2.3", 7002);
+    Sleep(200); // queued, notification and all, while nothing is dispatched
+    SendMessageA(RecvChannelWindow, WM_CONNECTHOST, 2, 0);
+    ASSERT_EQ(HostChannel[2].socket, first) << "the handle value was not reused: nothing to test";
+    PumpMessages(300);
+    EXPECT_EQ(HostChannel[2].socket, first);
+    EXPECT_TRUE(LogLines().empty());
+    SendTo(sender_, Pattern(10, 9), "239.2.2.3", 7002);
+    EXPECT_EQ(Collect(receiver_, 3000, 1).size(), 1u) << "the new channel relays";
+}
+
+// Six hosts, host 0 with sending port 0, which no datagram can be sent to:
+// its datagrams are dropped with one record, the channel stays, and the
+// other five hosts relay every datagram.
+TEST_F(RelayTraffic, OneHostsBadDestinationCostsTheOthersNothing) {
+    for (int h = 0; h < 6; ++h)
+        ConfigureHost(h, nullptr, h == 0 ? "0" : "6789");
+    StartChannels();
+    receiver_ = KlorReceiver(34074);
+    for (unsigned h = 0; h < 6; ++h)
+        Connect(h);
+    for (int round = 0; round < 10; ++round)
+        for (int h = 0; h < 6; ++h) {
+            char group[16];
+            std::snprintf(group, sizeof group, "239.2.2.%d", h + 1);
+            SendTo(sender_,
+                   std::string(1, static_cast<char>('A' + h)) + Pattern(9, static_cast<unsigned char>(round)),
+                   group, static_cast<u_short>(7000 + h));
+        }
+    const auto got = Collect(receiver_, 5000, 51);
+    int perHost[6] = {};
+    for (const Datagram& d : got)
+        if (d.bytes[0] >= 'A' && d.bytes[0] < 'A' + 6)
+            ++perHost[d.bytes[0] - 'A'];
+    EXPECT_EQ(perHost[0], 0);
+    for (int h = 1; h < 6; ++h)
+        EXPECT_EQ(perHost[h], 10) << "host " << h;
+    EXPECT_EQ(SendFailed, 0);
+    const auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 1u) << "one record for host 0's ten datagrams";
+    EXPECT_NE(lines[0].find(
+                  "         0      10022  In UDP Send          0       239.1.1.1 Error in sending socket"),
+              std::string::npos)
+        << lines[0];
+    EXPECT_EQ(HostCounters[0].received, 10);
+    EXPECT_EQ(HostCounters[0].sent, 0);
+}
+
+// The KLOR-side address set to the host-side one, the sending group to host
+// 2's group and its sending port to 23067 (0x5A1B, port 7002 on the wire):
+// what the relay sends for host 2 comes back into host 2's channel. It is not
+// relayed again; one record says so.
+TEST_F(RelayTraffic, OwnOutputComingBackIsNotRelayed) {
+    SetLocal("239.2.2.3", "198.51.100.1", "198.51.100.1");
+    ConfigureHost(2, nullptr, "23067");
+    StartChannels();
+    Connect(2);
+    SendTo(sender_, Pattern(10, 1), "239.2.2.3", 7002);
+    PumpMessages(1500);
+    EXPECT_EQ(HostCounters[2].received, 1);
+    EXPECT_EQ(HostCounters[2].sent, 1);
+    const auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("         2          0  In UDP Recv       7002       239.2.2.3 Datagram from the "
+                            "relay's own send socket. Not relayed"),
+              std::string::npos)
+        << lines[0];
 }

@@ -1,8 +1,10 @@
 // The channel windows driven by messages, without traffic: refused and failed
 // connects with their retry timers, the failed send channel, the hand-off's
 // packing and block ownership, the allocation-failure box, and notifications
-// that no connected channel owns. Local addresses here are on no machine
-// (192.0.2.77), so every bind fails at the local-address rule.
+// that no connected channel owns, and the set-up failures that only a
+// failing socket call reaches. Local addresses here are on no machine
+// (192.0.2.77), so every bind there fails at the local-address rule, or the
+// loopback address, which every machine has.
 #include "RelayHarness.h"
 
 namespace {
@@ -20,6 +22,32 @@ bool Freed(HGLOBAL block) {
     return GlobalSize(block) == 0;
 }
 
+int StartUpFailuresLeft;
+int PASCAL FailingStartUp(WORD version, LPWSADATA data) {
+    if (StartUpFailuresLeft > 0) {
+        --StartUpFailuresLeft;
+        WSASetLastError(WSASYSNOTREADY);
+        return WSASYSNOTREADY;
+    }
+    return WSAStartup(version, data);
+}
+
+bool FailInterfaceStep;
+int TtlFailuresLeft;
+// The send socket's interface and time-to-live steps fail as asked.
+int PASCAL FailingOption(SOCKET s, int level, int option, const char* value, int length) {
+    if (s == SendSocket && option == IP_MULTICAST_IF && FailInterfaceStep) {
+        WSASetLastError(WSAEINVAL);
+        return SOCKET_ERROR;
+    }
+    if (s == SendSocket && option == IP_MULTICAST_TTL && TtlFailuresLeft > 0) {
+        --TtlFailuresLeft;
+        WSASetLastError(WSAENOPROTOOPT);
+        return SOCKET_ERROR;
+    }
+    return setsockopt(s, level, option, value, length);
+}
+
 std::string Bytes(size_t n, char first) {
     std::string data(n, '\0');
     for (size_t i = 0; i < n; ++i)
@@ -34,7 +62,7 @@ using RelayChannels = RelayHarness;
 // One run of ~16 s: host 6 is refused and comes back every 10 s; host 1 fails
 // at the bind twice, 5 s apart, and its retry comes 10 s after the second.
 TEST_F(RelayChannels, RefusedAndFailedConnectsRetryFromOneShotTimers) {
-    SetLocal("239.1.1.1", Missing, "203.0.113.1");
+    SetLocal("239.1.1.1", Missing, "127.0.0.1");
     ConfigureHost(1);
     StartChannels();
     const DWORD start = GetTickCount();
@@ -157,7 +185,7 @@ TEST_F(RelayChannels, AllocationFailureShowsBoxAndLosesDatagram) {
     StartChannels();
     GlobalAllocProc = FailingAlloc;
     AllocCalls = 0;
-    BoxAnswerer answerer("Error in allocation", IDOK);
+    BoxAnswerer answerer("Error in allocation", MB_OK, IDOK);
     const std::string data = Bytes(512, 'q');
     ForwardDatagram(data.data(), 3, 512); // returns once the box is answered
     EXPECT_EQ(AllocCalls, 1);
@@ -231,4 +259,74 @@ TEST_F(RelayChannels, ReceiveWindowStartResetsTables) {
     EXPECT_EQ(HostCounters[5].status, -1);
     EXPECT_EQ(HostCounters[5].received, 0);
     EXPECT_EQ(HostCounters[5].sent, 0);
+}
+
+// A refused request whose index does not fit in 16 bits arms no timer:
+// 0x10002 would be host 2's retry timer.
+TEST_F(RelayChannels, RefusedIndexBeyondSixteenBitsArmsNoTimer) {
+    SetLocal("239.1.1.1", Missing, "127.0.0.1");
+    StartChannels();
+    Connect(0x10002);
+    EXPECT_FALSE(KillTimer(RecvChannelWindow, 0x10002)) << "host 2's retry timer was armed";
+    EXPECT_FALSE(KillTimer(RecvChannelWindow, 0x20002));
+    Connect(0xFFFF);
+    EXPECT_TRUE(KillTimer(RecvChannelWindow, 0x1FFFF)) << "a 16-bit index is refused with its retry";
+}
+
+// The receive side's socket library does not start: one record for host 0
+// with its texts, and the start-up again 10 s later, not at once.
+TEST_F(RelayChannels, FailedReceiveStartUpIsRepeatedTenSecondsLater) {
+    SetLocal("239.1.1.1", Missing, "127.0.0.1");
+    ConfigureHost(0);
+    WSAStartupProc = FailingStartUp;
+    StartUpFailuresLeft = 2;
+    StartChannels();
+    const DWORD start = GetTickCount();
+    ASSERT_EQ(LogLines().size(), 1u);
+    EXPECT_NE(LogLines()[0].find(
+                  "         0      10091  In UDP Recv       7000       239.2.2.1 Error in WSAStartup"),
+              std::string::npos)
+        << LogLines()[0];
+    PumpMessages(11000, [] { return !Messages(RecvChannelWindow, WM_CREATE).empty(); });
+    const auto again = Messages(RecvChannelWindow, WM_CREATE);
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_GE(again[0].tick - start, 9500u);
+    EXPECT_EQ(Messages(RecvChannelWindow, WM_TIMER, IDT_STARTUPRETRY).size(), 1u);
+    EXPECT_EQ(LogLines("Error in WSAStartup").size(), 2u) << "the second attempt failed too";
+    EXPECT_EQ(LogLines().size(), 2u);
+}
+
+// The send socket's set-up: a failed interface step is recorded and the
+// set-up goes on; a failed time-to-live step closes the socket, is recorded
+// and is tried again 1 ms later, not 10 s, and that set-up ends ready.
+TEST_F(RelayChannels, SendSetUpFailuresAreRecordedAndTheTtlStepIsRetriedAtOnce) {
+    SetLocal("239.1.1.1", Missing, "127.0.0.1");
+    ConfigureHost(0);
+    SetSockOptProc = FailingOption;
+    FailInterfaceStep = true;
+    TtlFailuresLeft = 1;
+    StartChannels();
+    const DWORD failed = GetTickCount();
+    EXPECT_EQ(SendFailed, 1);
+    EXPECT_EQ(SendSocket, INVALID_SOCKET);
+    const auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(
+        lines[0].find("         0      10022  In UDP Send       6789       239.1.1.1 Error in setting socket "
+                      "options....Setting to Correct IP"),
+        std::string::npos)
+        << lines[0];
+    EXPECT_NE(
+        lines[1].find("         0      10042  In UDP Send       6789       239.1.1.1 Error in setting socket "
+                      "options....Time to live setting failed"),
+        std::string::npos)
+        << lines[1];
+    EXPECT_TRUE(PumpMessages(3000, [] { return SendFailed == 0; })) << "set up again by the retry";
+    EXPECT_LT(GetTickCount() - failed, 1000u);
+    EXPECT_EQ(Messages(SendChannelWindow, WM_TIMER, IDT_RETRY).size(), 1u);
+    EXPECT_EQ(Messages(SendChannelWindow, WM_CREATE, 0).size(), 1u);
+    EXPECT_NE(SendSocket, INVALID_SOCKET);
+    EXPECT_EQ(LogLines("Setting to Correct IP").size(), 2u) << "each set-up records its interface step";
+    EXPECT_EQ(LogLines("Time to live").size(), 1u);
+    FailInterfaceStep = false;
 }

@@ -15,6 +15,7 @@
 #include "relay/HostCounters.h"
 #include "relay/RecvChannel.h"
 #include "relay/SendChannel.h"
+#include "relay/SocketCalls.h"
 #include "shell/AppGlobals.h"
 #include "shell/MainWindow.h"
 #include "shell/MessageParams.h"
@@ -121,6 +122,8 @@ class RelayHarness : public ::testing::Test {
         UnregisterClassA(RecvChannelClass, GetModuleHandleA(nullptr));
         UnregisterClassA(SendChannelClass, GetModuleHandleA(nullptr));
         GlobalAllocProc = GlobalAlloc;
+        WSAStartupProc = WSAStartup;
+        SetSockOptProc = setsockopt;
         MainWindow = RecvChannelWindow = SendChannelWindow = nullptr;
         SendSocket = 0;
         SendFailed = 0;

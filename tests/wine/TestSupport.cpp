@@ -1,4 +1,7 @@
 #include "TestSupport.h"
+#include "MessageBoxShape.h"
+
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <utility>
@@ -80,25 +83,49 @@ HWND FindDialog(const char* caption, DWORD process) {
     return data.found;
 }
 
-BoxAnswerer::BoxAnswerer(const char* caption, int button, int count)
-    : caption_(caption), buttons_(static_cast<size_t>(count), button), count_(count),
-      thread_([this] { Run(); }) {}
+BoxAnswerer::BoxAnswerer(const char* caption, UINT type, int button, int count)
+    : BoxAnswerer(caption, type, std::vector<int>(static_cast<size_t>(count), button)) {}
 
-BoxAnswerer::BoxAnswerer(const char* caption, std::vector<int> buttons)
-    : caption_(caption), buttons_(std::move(buttons)), count_(static_cast<int>(buttons_.size())),
-      thread_([this] { Run(); }) {}
+BoxAnswerer::BoxAnswerer(const char* caption, UINT type, std::vector<int> buttons)
+    : caption_(caption), type_(type & MessageBoxShapeMask), buttons_(std::move(buttons)),
+      count_(static_cast<int>(buttons_.size())), thread_([this] { Run(); }) {}
 
 BoxAnswerer::~BoxAnswerer() {
     stop_ = true;
     thread_.join();
+    for (const std::string& problem : problems_)
+        ADD_FAILURE() << problem;
 }
 
 std::string BoxAnswerer::LastText() const {
-    while (busy_.exchange(true)) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastText_;
+}
+
+void BoxAnswerer::Answer(HWND box) {
+    char text[1024] = {};
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof text); // the static text of a message box
+    const UINT shape = MessageBoxShape(box);
+    const int button = buttons_[answered_];
+    std::vector<std::string> problems;
+    const std::string which = "box \"" + caption_ + "\" #" + std::to_string(answered_ + 1) + ": ";
+    if (shape != type_)
+        problems.push_back(which + "shown as " + DescribeBoxShape(shape) + ", expected " +
+                           DescribeBoxShape(type_));
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lastText_ = text;
+        problems_.insert(problems_.end(), problems.begin(), problems.end());
     }
-    std::string text = lastText_;
-    busy_ = false;
-    return text;
+    if (PressBoxButton(box, button))
+        return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        problems_.push_back(which + "has no button " + std::to_string(button));
+    }
+    for (int other : {IDCANCEL, IDNO, IDOK, IDABORT, IDIGNORE, IDRETRY, IDYES})
+        if (PressBoxButton(box, other))
+            return;
 }
 
 void BoxAnswerer::Run() {
@@ -106,13 +133,7 @@ void BoxAnswerer::Run() {
     while (!stop_ && answered_ < count_) {
         HWND box = FindDialog(caption_.c_str());
         if (box != nullptr && box != last) {
-            char text[1024] = {};
-            GetDlgItemTextA(box, 0xFFFF, text, sizeof text); // the static text of a message box
-            while (busy_.exchange(true)) {
-            }
-            lastText_ = text;
-            busy_ = false;
-            PostMessageA(box, WM_COMMAND, MAKEWPARAM(buttons_[answered_], BN_CLICKED), 0);
+            Answer(box);
             last = box;
             ++answered_;
         }

@@ -76,9 +76,19 @@ def run_sender(a):
     summary on stdout."""
     total = int(a.rate * a.duration)
     targets = [(recv_group(h), recv_port(h)) for h in range(HOSTS)]
-    sock = labtraffic.sender_socket(HOST_IFACE)
-    sock.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 1 << 22)
+    def new_socket():
+        s = labtraffic.sender_socket(HOST_IFACE)
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 1 << 22)
+        return s
+
+    sock = new_socket()
+    renewed_ns = 0
     buf = bytearray(a.size)
+    # With --fill pattern the bytes after the header depend on the sequence
+    # number (labtraffic's pattern), so a receiver can check every byte.
+    fillers = [labtraffic.make_payload(k, 0, a.size, "pattern", 0)[20:] for k in range(256)] \
+        if a.fill == "pattern" and a.size > 20 else None
+    failed = []
     pack = labtraffic.HEADER.pack_into
     magic = labtraffic.MAGIC
     interval = 1e9 / a.rate
@@ -102,18 +112,31 @@ def run_sender(a):
             h = i % HOSTS
             t = mono()
             pack(buf, 0, magic, i, a.run * 8 + h, t)
+            if fillers:
+                buf[20:] = fillers[i & 0xFF]
             try:
                 sock.sendto(buf, targets[h])
                 sent += 1
             except OSError:
                 errors += 1
+                failed.append(i)
+                # The sending interface was made again (a re-plugged card in
+                # the lab): the socket's multicast interface names the old
+                # one, so a new socket is made, at most ten times a second.
+                if t - renewed_ns > 100_000_000:
+                    renewed_ns = t
+                    sock.close()
+                    try:
+                        sock = new_socket()
+                    except OSError:
+                        pass
             if first is None:
                 first = t
             last = t
             i += a.senders
     span = (last - first) / 1e9 if sent > 1 else 0.0
     print(json.dumps({"sent": sent, "errors": errors, "span_s": span, "first_ns": first, "last_ns": last,
-                      "max_lag_ms": max_lag / 1e6}), flush=True)
+                      "max_lag_ms": max_lag / 1e6, "failed": failed}), flush=True)
     return 0
 
 
@@ -156,6 +179,12 @@ def run_receiver(a):
     print("ready", file=sys.stderr, flush=True)
 
     seen = bytearray(a.expected)
+    # --check-size N: every relayed labtraffic datagram must be 512 bytes, the
+    # N sent with --fill pattern and then zeros.
+    tails = [labtraffic.make_payload(k, 0, a.check_size, "pattern", 0)[20:] + bytes(512 - a.check_size)
+             for k in range(256)] if a.check_size else None
+    corrupt, corrupt_examples = 0, []
+    record = array.array("q")  # --record: sequence number and receive time of each datagram of this run
     lat = array.array("q")
     lengths = {}
     foreign = stale = dup = misrouted = 0
@@ -192,6 +221,10 @@ def run_receiver(a):
                     foreign += 1
                     continue
                 _, seq, tag, sent_ns = unpack(data)
+                if tails and (n != 512 or data[20:] != tails[seq & 0xFF]):
+                    corrupt += 1
+                    if len(corrupt_examples) < 3:
+                        corrupt_examples.append(data.hex())
                 if tag >> 3 != a.run:
                     stale += 1
                     continue
@@ -202,6 +235,8 @@ def run_receiver(a):
                     continue
                 seen[seq] = 1
                 lat.append(now - sent_ns)
+                if a.record:
+                    record.extend((seq, now))
             if stop_at is not None:
                 quiet_until = time.monotonic() + a.drain
     after = udp_snmp()
@@ -214,7 +249,11 @@ def run_receiver(a):
         "p99_us": None if not values else percentile(values, 99) / 1000.0,
         "max_us": None if not values else values[-1] / 1000.0,
         "rcvbuf_errors": after.get("RcvbufErrors", 0) - before.get("RcvbufErrors", 0),
+        "corrupt": corrupt, "corrupt_examples": corrupt_examples,
     }
+    if a.record:
+        with open(a.record, "wb") as f:
+            record.tofile(f)
     print(json.dumps(out), flush=True)
     return 0
 
@@ -362,10 +401,10 @@ class Runs:
     def ns(self, which):
         return ["ip", "netns", "exec", os.environ[f"UDPLAB_{which}_NS"], sys.executable, __file__]
 
-    def start_receiver(self, expected):
+    def start_receiver(self, expected, extra=()):
         self.run += 1
         p = subprocess.Popen(self.ns("KLOR") + ["recv", "--run", str(self.run), "--expected", str(expected),
-                                                "--drain", str(self.a.drain)],
+                                                "--drain", str(self.a.drain), *extra],
                              stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         if p.stderr.readline().strip() != "ready":
             raise SystemExit("bench: the receiver did not start")
@@ -375,16 +414,26 @@ class Runs:
         out, _ = p.communicate("stop\n", timeout=60)
         return json.loads(out.strip().splitlines()[-1])
 
+    def start_sender(self, rate, duration, start_ns, run=None, index=0, senders=1, pacing=None, extra=()):
+        """One paced sender in the hosts' namespace; its JSON summary comes
+        from finish_sender."""
+        return subprocess.Popen(self.ns("HOSTS") + ["send", "--rate", str(rate), "--duration", str(duration),
+                                                    "--run", str(self.run if run is None else run),
+                                                    "--senders", str(senders), "--size", str(self.a.size),
+                                                    "--index", str(index), "--start-ns", str(start_ns),
+                                                    "--pacing", pacing or self.a.pacing, *extra],
+                                stdout=subprocess.PIPE, text=True)
+
+    @staticmethod
+    def finish_sender(p, timeout):
+        return json.loads(p.communicate(timeout=timeout)[0].strip().splitlines()[-1])
+
     def send(self, rate, duration, senders=None, pacing=None):
         senders = senders or self.a.senders
         start_ns = time.monotonic_ns() + 300_000_000  # one clock for all namespaces
-        procs = [subprocess.Popen(self.ns("HOSTS") + ["send", "--rate", str(rate), "--duration", str(duration),
-                                                      "--run", str(self.run), "--senders", str(senders),
-                                                      "--size", str(self.a.size),
-                                                      "--index", str(k), "--start-ns", str(start_ns),
-                                                      "--pacing", pacing or self.a.pacing],
-                                  stdout=subprocess.PIPE, text=True) for k in range(senders)]
-        parts = [json.loads(p.communicate(timeout=duration + 60)[0].strip().splitlines()[-1]) for p in procs]
+        procs = [self.start_sender(rate, duration, start_ns, index=k, senders=senders, pacing=pacing)
+                 for k in range(senders)]
+        parts = [self.finish_sender(p, duration + 60) for p in procs]
         sent = sum(x["sent"] for x in parts)
         firsts = [x["first_ns"] for x in parts if x["first_ns"]]
         lasts = [x["last_ns"] for x in parts if x["last_ns"]]
@@ -719,11 +768,14 @@ def main(argv=None):
     s.add_argument("--index", type=int, default=0)
     s.add_argument("--start-ns", type=int, default=0)
     s.add_argument("--pacing", choices=("sleep", "spin"), default="sleep")
+    s.add_argument("--fill", choices=("zero", "pattern"), default="zero")
     r = sub.add_parser("recv")
     r.add_argument("--run", type=int, required=True)
     r.add_argument("--expected", type=int, required=True)
     r.add_argument("--drain", type=float, default=1.0)
     r.add_argument("--max-drain", type=float, default=10.0)
+    r.add_argument("--check-size", type=int, default=0, help="check each datagram: N pattern bytes, zeros to 512")
+    r.add_argument("--record", help="file for the sequence number and receive time of each datagram")
     a = parser.parse_args(argv)
     if a.command == "send":
         return run_sender(a)

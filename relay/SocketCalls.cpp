@@ -1,0 +1,4 @@
+#include "relay/SocketCalls.h"
+
+WSAStartupFn WSAStartupProc = WSAStartup;
+SetSockOptFn SetSockOptProc = setsockopt;
