@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Pictures of the Statistics dialog and the About box for the README, taken
+# Pictures of the Statistics, Configuration and About dialogs for the README, taken
 # from the running program in the test bed:
 #   tools/screenshots.sh [BUILD_DIR]       (default build/win64)
 # Starts NewUdpSrvr.exe with a sample NEWUDPSRVR.INI (four hosts), sends a few
 # datagrams from the hosts' side so the counts are not all zero, opens each
 # dialog through the system-menu commands, captures it from the X display into
-# docs/statistics.png and docs/about.png, closes it and ends the program.
+# docs/statistics.png, docs/configuration.png and docs/about.png, closes it and
+# ends the program.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -26,6 +27,7 @@ which import xdotool convert >/dev/null
 
 statistics_caption="VQX UDP Broadcast Server Data v3.04.00"
 about_caption="About VQX UDP Broadcast Server"
+config_caption="VQX UDP Broadcast Server Configuration v3.04.00"
 work=$(mktemp -d /tmp/udpshots.XXXXXX)
 program_pid=
 cleanup() {
@@ -92,6 +94,12 @@ probe wait-box "$statistics_caption" 10000
 sleep 4 # one refresh after the datagrams, and a settled display
 capture "$statistics_caption" "$root/docs/statistics.png"
 probe press "$statistics_caption" 3001 >/dev/null # OK
+
+probe post-syscommand 1026 # IDM_CONFIGURE
+probe wait-box "$config_caption" 10000
+sleep 1
+capture "$config_caption" "$root/docs/configuration.png"
+probe press "$config_caption" 2011 >/dev/null # Cancel
 
 probe post-syscommand 1025 # IDM_ABOUT
 probe wait-box "$about_caption" 10000

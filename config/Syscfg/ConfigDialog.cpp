@@ -45,10 +45,11 @@ void ShowHelpText(HWND dialog, const char* text) {
 }
 
 // One of the three errors that stay on the help line: it locks the line for
-// the rest of the run.
+// the rest of the run. Lock first: changing the line's text sends the dialog
+// messages of its own, whose button help would otherwise cover the error.
 void ShowHelpLineError(HWND dialog, const char* text) {
-    ShowHelpText(dialog, text);
     HelpLineLocked = 1;
+    ShowHelpText(dialog, text);
 }
 
 // The focus goes to the refused field before the box opens.

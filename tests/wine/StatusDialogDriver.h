@@ -1,5 +1,5 @@
 #pragma once
-// Drives the status dialogs in the Win32 tests. A dialog is modal, so the
+// Drives the program's dialogs in the Win32 tests. A dialog is modal, so the
 // test thread sits in its message loop while a driver thread watches it and
 // has steps run on the GUI thread (OnGui). Hooks on the GUI thread count the
 // refresh requests, the statistics timer's ticks and the cancel commands.
@@ -179,10 +179,10 @@ inline void PressButton(HWND dialog, int id) {
     OnGui([&] { SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); });
 }
 
-inline std::vector<std::string> ListLines(HWND dialog) {
+inline std::vector<std::string> ListLines(HWND dialog, int listId = IDC_STAT_LIST) {
     std::vector<std::string> lines;
     OnGui([&] {
-        HWND list = GetDlgItem(dialog, IDC_STAT_LIST);
+        HWND list = GetDlgItem(dialog, listId);
         const LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
         for (LRESULT i = 0; i < count && i < 16; ++i) {
             char text[256] = {};

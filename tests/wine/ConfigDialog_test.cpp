@@ -1,0 +1,226 @@
+// The configuration dialog driven as the operator would: its opening, the
+// host list, Add/Modify with every error it reports, the keys it writes, and
+// the ways it ends.
+#include "ConfigDialogDriver.h"
+
+#include "relay/RecvChannel.h"
+
+namespace {
+
+[[maybe_unused]] const auto* const Environment =
+    ::testing::AddGlobalTestEnvironment(new StatusEnvironment([] { WriteSampleConfig({}); }));
+
+class ConfigDialog : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        EmptyStore();
+        BoxesCreated.clear();
+        BoxCreationHook = SetWindowsHookExA(WH_CBT, NoteBoxCreation, nullptr, GetCurrentThreadId());
+    }
+    void TearDown() override {
+        UnhookWindowsHookEx(BoxCreationHook);
+        EmptyStore();
+    }
+};
+
+// Valid values for host `host` in every field, as typed.
+void TypeHost(HWND dialog, const char* host, const char* group, const char* sendPort) {
+    Type(dialog, IDC_HOSTSIDE, "198.51.100.1");
+    Type(dialog, IDC_KLORSIDE, "203.0.113.1");
+    Type(dialog, IDC_HOSTNUMBER, host);
+    Type(dialog, IDC_RECVPORT, "7000");
+    Type(dialog, IDC_RECVMCAST, group);
+    Type(dialog, IDC_SENDPORT, sendPort);
+}
+
+} // namespace
+
+TEST_F(ConfigDialog, OpensOnEmptyStoreWithDefaultsInTheStore) {
+    DriveDialog(ConfigCaption, OpenConfigure, [](HWND dialog) {
+        const std::pair<int, const char*> fields[] = {
+            {IDC_HOSTNUMBER, "0"},        {IDC_RECVPORT, ""}, {IDC_RECVMCAST, ""}, {IDC_SENDPORT, "6789"},
+            {IDC_SENDMCAST, "233.1.2.5"}, {IDC_HOSTSIDE, ""}, {IDC_KLORSIDE, ""}};
+        for (const auto& field : fields)
+            EXPECT_EQ(Item(dialog, field.first), field.second) << field.first;
+        EXPECT_EQ(FocusId(dialog), IDC_SENDMCAST);
+        DWORD start = 1, end = 0;
+        OnGui([&] { SendDlgItemMessageA(dialog, IDC_SENDMCAST, EM_GETSEL, (WPARAM)&start, (LPARAM)&end); });
+        EXPECT_EQ(start, 0u);
+        EXPECT_EQ(end, 9u);
+        EXPECT_EQ(Item(dialog, IDC_HELPLINE), "Enter the Local IP Address towards KLOR.");
+        EXPECT_TRUE(ListLines(dialog, IDC_HOSTLIST).empty());
+        EXPECT_STREQ(HostTable[0].SENDUDPPORTID, "6789");
+        EXPECT_STREQ(LocalAddresses.SENDMCASTADD, "233.1.2.5");
+        EXPECT_EQ(SendMcastModified, 1);
+        // Enter and Escape end nothing; the close box does.
+        PostAndSettle(dialog, WM_COMMAND, IDOK, 0);
+        PostAndSettle(dialog, WM_COMMAND, IDCANCEL, 0);
+        EXPECT_TRUE(IsOpen(dialog));
+        PostAndSettle(dialog, WM_CLOSE, 0, 0);
+    });
+}
+
+TEST_F(ConfigDialog, AddOnEmptyStoreWritesFileAndListsHostAndCancelKeepsIt) {
+    DriveDialog(ConfigCaption, OpenConfigure, [](HWND dialog) {
+        TypeHost(dialog, "0", "239.2.2.1", "6789");
+        Click(dialog, IDC_ADDMODIFY);
+        EXPECT_TRUE(Boxes().empty()); // a new host asks no question
+        EXPECT_EQ(HostConfigured[0], 1);
+        EXPECT_EQ(ListLines(dialog, IDC_HOSTLIST),
+                  std::vector<std::string>{"Host0       7000                 239.2.2.1  6789"});
+        Click(dialog, IDC_CONFIG_CANCEL);
+    });
+    EXPECT_EQ(FileValue("LOCAL_DTE_ADDR", "SENDMCASTADD"), "233.1.2.5");
+    EXPECT_EQ(FileValue("LOCAL_DTE_ADDR", "HOSTSIDEIPADDRESS"), "198.51.100.1");
+    EXPECT_EQ(FileValue("LOCAL_DTE_ADDR", "KLORSIDEIPADDRESS"), "203.0.113.1");
+    EXPECT_EQ(FileValue("HOST0", "RECVUDPPORTID"), "7000");
+    EXPECT_EQ(FileValue("HOST0", "RECVMCASTADDR"), "239.2.2.1");
+    EXPECT_EQ(FileValue("HOST0", "SENDUDPPORTID"), "6789");
+    EXPECT_FALSE(
+        PumpMessages(300, [] { return HostSockets[0] != INVALID_SOCKET; })); // Cancel connects nothing
+}
+
+TEST_F(ConfigDialog, HelpLineErrorsLockTheLine) {
+    DriveDialog(ConfigCaption, OpenConfigure, [](HWND dialog) {
+        TypeHost(dialog, "", "239.2.2.1", "6789");
+        Click(dialog, IDC_ADDMODIFY);
+        EXPECT_EQ(Item(dialog, IDC_HELPLINE), "Host Number can be [ 0 - 5 ].");
+        EXPECT_EQ(HelpLineLocked, 1);
+        EXPECT_EQ(FocusId(dialog), IDC_ADDMODIFY); // where the click left it
+        Type(dialog, IDC_HOSTNUMBER, "7");
+        Click(dialog, IDC_ADDMODIFY);
+        EXPECT_EQ(Item(dialog, IDC_HELPLINE), "Host Number can be [ 0 - 5 ].");
+        Type(dialog, IDC_HOSTNUMBER, "2");
+        Click(dialog, IDC_ADDMODIFY);
+        EXPECT_EQ(Item(dialog, IDC_HELPLINE), "Host 1 does not exist. Add Host1 first.");
+        // Moving the focus no longer shows the fields' help; a click does.
+        Type(dialog, IDC_HOSTNUMBER, "0");
+        OnGui([&] { SetFocus(GetDlgItem(dialog, IDC_HOSTSIDE)); });
+        EXPECT_EQ(Item(dialog, IDC_HELPLINE), "");
+        OnGui([&] { SendDlgItemMessageA(dialog, IDC_HOSTSIDE, WM_LBUTTONUP, 0, 0); });
+        EXPECT_EQ(Item(dialog, IDC_HELPLINE), "Enter the Local IP Address towards Host.");
+        for (const char* refused : {"6788", "65000"}) {
+            Type(dialog, IDC_SENDPORT, refused);
+            OnGui([&] { SetFocus(GetDlgItem(dialog, IDC_HOSTNUMBER)); });
+            Click(dialog, IDC_ADDMODIFY);
+            EXPECT_EQ(Item(dialog, IDC_HELPLINE), "Port Number can be [ 6789 - 64999 ].") << refused;
+            EXPECT_EQ(FocusId(dialog), IDC_SENDPORT) << refused;
+            EXPECT_EQ(HostConfigured[0], 0) << refused;
+        }
+        Type(dialog, IDC_SENDPORT, "64999");
+        Click(dialog, IDC_ADDMODIFY);
+        EXPECT_EQ(HostConfigured[0], 1);
+        EXPECT_STREQ(HostTable[0].SENDUDPPORTID, "64999");
+        Click(dialog, IDC_CONFIG_CANCEL);
+    });
+    EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(ConfigDialog, RefusedAddressesWarnWithFocusOnTheirField) {
+    const struct {
+        int field;
+        const char* typed;
+        const char* text;
+    } rows[] = {{IDC_SENDMCAST, "1.2.3", "Invalid Sending Multicast Address."},
+                {IDC_HOSTSIDE, "", "Invalid IP Address towards HOST."},
+                {IDC_KLORSIDE, "300.1.1.1", "Invalid IP Address towards KLOR."},
+                {IDC_RECVMCAST, "1..2.3", "Invalid Receving Multicast Address."}};
+    DriveDialog(ConfigCaption, OpenConfigure, [&](HWND dialog) {
+        for (const auto& row : rows) {
+            TypeHost(dialog, "0", "239.2.2.1", "6789");
+            Type(dialog, IDC_SENDMCAST, "233.1.2.5");
+            Type(dialog, row.field, row.typed);
+            OnGui([&] { SetFocus(GetDlgItem(dialog, IDC_HOSTNUMBER)); });
+            const size_t before = Boxes().size();
+            {
+                BoxAnswerer answer(ConfigBoxCaption, MB_OK | MB_ICONWARNING, IDOK);
+                Click(dialog, IDC_ADDMODIFY);
+                EXPECT_TRUE(WaitUntil(5000, [&] { return answer.Answered() == 1; })) << row.text;
+                EXPECT_EQ(answer.LastText(), row.text);
+            }
+            const std::vector<BoxCreation> boxes = Boxes();
+            ASSERT_EQ(boxes.size(), before + 1) << row.text;
+            EXPECT_EQ(boxes.back().focusId, row.field) << row.text;
+            EXPECT_EQ(HostConfigured[0], 0) << row.text;
+        }
+        EXPECT_EQ(HelpLineLocked, 0);
+        Click(dialog, IDC_CONFIG_CANCEL);
+    });
+    EXPECT_EQ(FileValue("HOST0", "RECVUDPPORTID"), ""); // a refusal writes nothing
+}
+
+TEST_F(ConfigDialog, ModifyFailingAtPortKeepsWhatItTookAndSucceedsOnce) {
+    StoreLocalAddresses();
+    StoreHost(0);
+    DriveDialog(ConfigCaption, OpenConfigure, [](HWND dialog) {
+        EXPECT_EQ(ListLines(dialog, IDC_HOSTLIST),
+                  std::vector<std::string>{
+                      "Host0            7000                 239.2.2.1                           6789"});
+        Type(dialog, IDC_RECVMCAST, "239.9.9.9");
+        Type(dialog, IDC_KLORSIDE, "203.0.113.9");
+        Type(dialog, IDC_SENDPORT, "6788");
+        {
+            BoxAnswerer overwrite(ConfigBoxCaption, MB_YESNO | MB_ICONQUESTION, IDYES);
+            Click(dialog, IDC_ADDMODIFY);
+            EXPECT_TRUE(WaitUntil(5000, [&] { return overwrite.Answered() == 1; }));
+            EXPECT_EQ(overwrite.LastText(), "This Host already exist.\nOverwrite the existing details?");
+        }
+        EXPECT_EQ(Item(dialog, IDC_HELPLINE), "Port Number can be [ 6789 - 64999 ].");
+        EXPECT_STREQ(HostTable[0].RECVMCASTADDR, "239.9.9.9");
+        EXPECT_STREQ(LocalAddresses.KLORSIDEIPADDRESS, "203.0.113.9");
+        EXPECT_EQ(HostModified[0], 1);
+        EXPECT_EQ(FileValue("HOST0", "RECVMCASTADDR"), "239.2.2.1");
+        Type(dialog, IDC_SENDPORT, "7001");
+        {
+            BoxAnswerer overwrite(ConfigBoxCaption, MB_YESNO | MB_ICONQUESTION, IDYES);
+            Click(dialog, IDC_ADDMODIFY);
+            EXPECT_TRUE(WaitUntil(5000, [&] { return overwrite.Answered() == 1; }));
+        }
+        EXPECT_EQ(ListLines(dialog, IDC_HOSTLIST),
+                  std::vector<std::string>{"Host0       7000                 239.9.9.9  7001"});
+        // A No to the question changes nothing.
+        Type(dialog, IDC_SENDPORT, "7002");
+        {
+            BoxAnswerer overwrite(ConfigBoxCaption, MB_YESNO | MB_ICONQUESTION, IDNO);
+            Click(dialog, IDC_ADDMODIFY);
+            EXPECT_TRUE(WaitUntil(5000, [&] { return overwrite.Answered() == 1; }));
+        }
+        EXPECT_STREQ(HostTable[0].SENDUDPPORTID, "7001");
+        Click(dialog, IDC_CONFIG_CANCEL);
+    });
+    EXPECT_EQ(FileValue("HOST0", "RECVMCASTADDR"), "239.9.9.9");
+    EXPECT_EQ(FileValue("HOST0", "SENDUDPPORTID"), "7001");
+    EXPECT_EQ(FileValue("LOCAL_DTE_ADDR", "KLORSIDEIPADDRESS"), "203.0.113.9");
+    EXPECT_EQ(FileValue("LOCAL_DTE_ADDR", "SENDMCASTADD"), "239.1.1.1");
+    EXPECT_EQ(FileValue("LOCAL_DTE_ADDR", "HOSTSIDEIPADDRESS"), ""); // not typed into
+}
+
+TEST_F(ConfigDialog, ListSelectionFillsTheHostFields) {
+    StoreLocalAddresses();
+    StoreHost(0);
+    StoreHost(1);
+    std::strcpy(HostTable[1].SENDUDPPORTID, "7777");
+    DriveDialog(ConfigCaption, OpenConfigure, [](HWND dialog) {
+        HWND list = nullptr;
+        OnGui([&] {
+            list = GetDlgItem(dialog, IDC_HOSTLIST);
+            SendMessageA(list, LB_SETCURSEL, 1, 0);
+            SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_HOSTLIST, LBN_SELCHANGE), (LPARAM)list);
+        });
+        EXPECT_EQ(Item(dialog, IDC_HOSTNUMBER), "1");
+        EXPECT_EQ(Item(dialog, IDC_RECVPORT), "7001");
+        EXPECT_EQ(Item(dialog, IDC_RECVMCAST), "239.2.2.2");
+        EXPECT_EQ(Item(dialog, IDC_SENDPORT), "7777");
+        OnGui([&] {
+            SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+            SetFocus(list);
+        });
+        EXPECT_EQ(Item(dialog, IDC_HOSTNUMBER), "0");
+        EXPECT_EQ(Item(dialog, IDC_RECVMCAST), "239.2.2.1");
+        EXPECT_EQ(Item(dialog, IDC_HELPLINE), ""); // the list's help
+        OnGui([&] { SetFocus(GetDlgItem(dialog, IDC_CONFIG_OK)); });
+        PostAndSettle(dialog, WM_MOUSEMOVE, 0, 0);
+        EXPECT_EQ(Item(dialog, IDC_HELPLINE), "Press this button to Changes be effective.");
+        Click(dialog, IDC_CONFIG_CANCEL);
+    });
+}
