@@ -93,6 +93,56 @@ int AnswerBox(const char* caption, UINT type, int button, DWORD timeoutMs) {
     return pressed && shape == (type & MessageBoxShapeMask) ? 0 : 3;
 }
 
+// A dialog's button clicked without waiting for what the click opens.
+int ClickButton(const char* caption, int id, DWORD timeoutMs) {
+    HWND dialog = WaitForBox(caption, timeoutMs);
+    HWND button = dialog != nullptr ? GetDlgItem(dialog, id) : nullptr;
+    return button != nullptr && PostMessageA(button, BM_CLICK, 0, 0) ? 0 : 1;
+}
+
+// Types over the whole text of an edit field, one character message each, as
+// the keyboard would; an empty text is a backspace over the selection.
+int TypeText(const char* caption, int id, const char* text) {
+    HWND dialog = WaitForBox(caption, 5000);
+    HWND field = dialog != nullptr ? GetDlgItem(dialog, id) : nullptr;
+    if (field == nullptr)
+        return 1;
+    SendMessageA(field, EM_SETSEL, 0, -1);
+    if (*text == '\0')
+        SendMessageA(field, WM_CHAR, '\b', 1);
+    for (const char* c = text; *c != '\0'; ++c)
+        SendMessageA(field, WM_CHAR, static_cast<unsigned char>(*c), 1);
+    return 0;
+}
+
+// Selects a list line and tells the dialog, as a click on the line would.
+int SelectLine(const char* caption, int id, int index) {
+    HWND dialog = WaitForBox(caption, 5000);
+    HWND list = dialog != nullptr ? GetDlgItem(dialog, id) : nullptr;
+    if (list == nullptr || SendMessageA(list, LB_SETCURSEL, index, 0) == LB_ERR)
+        return 1;
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+    return 0;
+}
+
+// Prints a list's lines. Across processes LB_GETTEXT comes back wide.
+int ListLines(const char* caption, int id) {
+    HWND dialog = WaitForBox(caption, 5000);
+    HWND list = dialog != nullptr ? GetDlgItem(dialog, id) : nullptr;
+    if (list == nullptr)
+        return 1;
+    const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        wchar_t wide[512] = {};
+        if (SendMessageW(list, LB_GETTEXTLEN, i, 0) < 512)
+            SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(wide));
+        char line[1024] = {};
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, line, sizeof line, nullptr, nullptr);
+        std::printf("%s\n", line);
+    }
+    return 0;
+}
+
 LRESULT CALLBACK FakeProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
     return DefWindowProcA(w, m, wp, lp);
 }
@@ -121,8 +171,10 @@ int FakeWindow(const char* title, DWORD ms) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: winprobe state|post-syscommand ID|answer CAPTION MB_FLAGS ID [MS]|"
-                         "press CAPTION ID [MS]|wait-box CAPTION [MS]|fake-window TITLE MS|gone [MS]\n");
+    std::fprintf(stderr,
+                 "usage: winprobe state|post-syscommand ID|answer CAPTION MB_FLAGS ID [MS]|"
+                 "press CAPTION ID [MS]|click CAPTION ID [MS]|type CAPTION ID TEXT|select CAPTION ID INDEX|"
+                 "list CAPTION ID|wait-box CAPTION [MS]|fake-window TITLE MS|gone [MS]\n");
     return 2;
 }
 
@@ -143,6 +195,14 @@ int main(int argc, char** argv) {
                          argc > 5 ? std::atoi(argv[5]) : 5000);
     if (cmd == "press" && argc > 3)
         return PressButton(argv[2], std::atoi(argv[3]), argc > 4 ? std::atoi(argv[4]) : 5000);
+    if (cmd == "click" && argc > 3)
+        return ClickButton(argv[2], std::atoi(argv[3]), argc > 4 ? std::atoi(argv[4]) : 5000);
+    if (cmd == "type" && argc > 4)
+        return TypeText(argv[2], std::atoi(argv[3]), argv[4]);
+    if (cmd == "select" && argc > 4)
+        return SelectLine(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
+    if (cmd == "list" && argc > 3)
+        return ListLines(argv[2], std::atoi(argv[3]));
     if (cmd == "wait-box" && argc > 2)
         return WaitForBox(argv[2], argc > 3 ? std::atoi(argv[3]) : 5000) ? 0 : 1;
     if (cmd == "fake-window" && argc > 3)

@@ -1,8 +1,8 @@
 #pragma once
 // Drives the configuration dialog in the Win32 tests, on top of the status
 // dialogs' driver: typing into its fields through the field procedure,
-// pressing its buttons, and a hook that notes which field had the focus when
-// each message box was created.
+// pressing its buttons, and a hook that notes each message box that came up
+// and which field had the focus then.
 #include "StatusDialogDriver.h"
 
 #include "config/ConfigStore.h"
@@ -16,20 +16,26 @@ inline const char ConfigCaption[] = "VQX UDP Broadcast Server Configuration v3.0
 inline const char ConfigBoxCaption[] = "Server Configuration Process";
 
 struct BoxCreation {
+    HWND box;
     std::string caption;
-    int focusId; // control id of the focus when the box was created
+    int focusId; // control id of the focus when the box came up
 };
 inline std::vector<BoxCreation> BoxesCreated; // GUI thread only; read through OnGui
 inline HHOOK BoxCreationHook;
 
+// A box's first activation, before it takes the focus: what had the focus
+// then is what the code gave it before opening the box.
 inline LRESULT CALLBACK NoteBoxCreation(int code, WPARAM wparam, LPARAM lparam) {
-    if (code == HCBT_CREATEWND) {
-        const CREATESTRUCTA* create = reinterpret_cast<CBT_CREATEWNDA*>(lparam)->lpcs;
-        char className[16] = {};
-        GetClassNameA(reinterpret_cast<HWND>(wparam), className, sizeof className);
-        if (std::strcmp(className, "#32770") == 0 && create->lpszName != nullptr &&
-            !IS_INTRESOURCE(create->lpszName) && std::strcmp(create->lpszName, ConfigCaption) != 0)
-            BoxesCreated.push_back({create->lpszName, GetDlgCtrlID(GetFocus())});
+    HWND window = reinterpret_cast<HWND>(wparam);
+    char className[16] = {}, caption[128] = {};
+    if (code == HCBT_ACTIVATE && GetClassNameA(window, className, sizeof className) &&
+        std::strcmp(className, "#32770") == 0 && GetWindowTextA(window, caption, sizeof caption) &&
+        std::strcmp(caption, ConfigCaption) != 0) {
+        bool seen = false;
+        for (const BoxCreation& box : BoxesCreated)
+            seen = seen || box.box == window;
+        if (!seen)
+            BoxesCreated.push_back({window, caption, GetDlgCtrlID(GetFocus())});
     }
     return CallNextHookEx(BoxCreationHook, code, wparam, lparam);
 }

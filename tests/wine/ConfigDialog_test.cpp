@@ -224,3 +224,54 @@ TEST_F(ConfigDialog, ListSelectionFillsTheHostFields) {
         Click(dialog, IDC_CONFIG_CANCEL);
     });
 }
+
+namespace {
+
+HHOOK QuitHook;
+int QuitsSeen;
+WPARAM QuitCode = 99;
+
+LRESULT CALLBACK NoteQuit(int code, WPARAM wparam, LPARAM lparam) {
+    const MSG* message = reinterpret_cast<const MSG*>(lparam);
+    if (code == HC_ACTION && wparam == PM_REMOVE && message->message == WM_QUIT) {
+        ++QuitsSeen;
+        QuitCode = message->wParam;
+    }
+    return CallNextHookEx(QuitHook, code, wparam, lparam);
+}
+
+} // namespace
+
+// Shuts the program's main window down: keep it the last test of this file.
+TEST_F(ConfigDialog, HostSideChangeAsksRestartOncePerConfiguredHostAndQuits) {
+    StoreLocalAddresses();
+    StoreHost(0);
+    StoreHost(1);
+    QuitHook = SetWindowsHookExA(WH_GETMESSAGE, NoteQuit, nullptr, GetCurrentThreadId());
+    {
+        BoxAnswerer restart(MainWindowTitle, MB_OK, IDOK);
+        DriveDialog(ConfigCaption, OpenConfigure, [&](HWND dialog) {
+            Type(dialog, IDC_HOSTSIDE, "198.51.100.9");
+            Type(dialog, IDC_HOSTNUMBER, "1");
+            {
+                BoxAnswerer overwrite(ConfigBoxCaption, MB_YESNO | MB_ICONQUESTION, IDYES);
+                Click(dialog, IDC_ADDMODIFY);
+                EXPECT_TRUE(WaitUntil(5000, [&] { return overwrite.Answered() == 1; }));
+            }
+            Click(dialog, IDC_CONFIG_OK);
+            EXPECT_TRUE(WaitUntil(5000, [&] { return restart.Answered() == 1; }));
+        });
+        EXPECT_EQ(restart.LastText(),
+                  "You have changed the configurations.\nApplication needs to be restarted to "
+                  "take into effect the new configuration.\nPlease Restart.");
+    }
+    PumpMessages(500, [] { return QuitsSeen > 0; });
+    UnhookWindowsHookEx(QuitHook);
+    EXPECT_GE(QuitsSeen, 1); // each modal loop that meets it hands it on
+    EXPECT_EQ(QuitCode, 0u); // the exit code of the message loop
+    int restartBoxes = 0;
+    for (const BoxCreation& box : Boxes())
+        restartBoxes += box.caption == MainWindowTitle ? 1 : 0;
+    EXPECT_EQ(restartBoxes, 2); // the second met the quit request and ended by itself
+    EXPECT_EQ(FileValue("LOCAL_DTE_ADDR", "HOSTSIDEIPADDRESS"), "198.51.100.9");
+}

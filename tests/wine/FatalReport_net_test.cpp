@@ -4,13 +4,13 @@
 // report box, checks it, presses its OK button and reads the exit code. One
 // case relays in the lab while the box is open.
 #include <gtest/gtest.h>
-#include <winsock.h>
 
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
 
 #include "FieldDialog.h"
+#include "LabSockets.h"
 #include "MessageBoxShape.h"
 #include "TestSupport.h"
 #include "relay/RecvChannel.h"
@@ -218,48 +218,16 @@ TEST(FatalGuard, RelayingGoesOnWhileTheReportIsOpenAndStopsWithTheExit) {
     RemoveConfigFile();
     ChildRun run = StartChild("relay");
     ASSERT_TRUE(WaitForReport(run));
-    WSADATA data;
-    WSAStartup(MAKEWORD(1, 1), &data);
-    // Host 0's channel: 239.2.2.1:7000 on the host side; it leaves for
-    // 239.1.1.1 at wire port 34074 on the KLOR side, looped back to us.
-    SOCKET sender = socket(AF_INET, SOCK_DGRAM, 0), receiver = socket(AF_INET, SOCK_DGRAM, 0);
-    const u_long hostSide = inet_addr("198.51.100.1");
-    setsockopt(sender, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&hostSide),
-               sizeof hostSide);
-    sockaddr_in local = {};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(34074);
-    ASSERT_EQ(bind(receiver, reinterpret_cast<const sockaddr*>(&local), sizeof local), 0);
-    ip_mreq join = {};
-    join.imr_multiaddr.s_addr = inet_addr("239.1.1.1");
-    join.imr_interface.s_addr = inet_addr("203.0.113.1");
-    ASSERT_EQ(setsockopt(receiver, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&join),
-                         sizeof join),
-              0);
-    u_long nonBlocking = 1;
-    ioctlsocket(receiver, FIONBIO, &nonBlocking);
+    SOCKET sender = HostSender(), receiver = KlorReceiver();
+    ASSERT_NE(receiver, INVALID_SOCKET);
     auto sendAndCount = [&](int count) {
-        sockaddr_in to = {};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(7000);
-        to.sin_addr.s_addr = inet_addr("239.2.2.1");
-        for (int i = 0; i < count; ++i, Sleep(2))
-            sendto(sender, "fatal", 5, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-        int arrived = 0;
-        char bytes[600];
-        const DWORD start = GetTickCount();
-        while (GetTickCount() - start < 2000 && arrived < count)
-            if (recv(receiver, bytes, sizeof bytes, 0) == 512)
-                ++arrived;
-            else
-                Sleep(5);
-        return arrived;
+        SendForHost(sender, 0, count, HostGroup(0));
+        return ReceivePerHost(receiver, count)[0];
     };
     EXPECT_EQ(sendAndCount(20), 20);
     EXPECT_EQ(FinishChild(run), 1u);
     EXPECT_EQ(sendAndCount(5), 0);
     closesocket(sender);
     closesocket(receiver);
-    WSACleanup();
     RemoveConfigFile();
 }

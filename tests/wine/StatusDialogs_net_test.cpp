@@ -3,36 +3,16 @@
 // dialog's own message loop, and the next refresh shows them. The datagrams
 // go out through the host-side address; multicast loopback brings them back
 // into this namespace.
+#include "LabSockets.h"
 #include "StatusDialogDriver.h"
 
 #include "relay/RecvChannel.h"
-
-#include <winsock.h>
 
 namespace {
 
 // Host 0 in the file: port 7000, group 239.2.2.1 on 198.51.100.1.
 [[maybe_unused]] const auto* const Environment =
     ::testing::AddGlobalTestEnvironment(new StatusEnvironment([] { WriteSampleConfig({0}); }));
-
-SOCKET HostSender() {
-    SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
-    const u_long hostSide = inet_addr("198.51.100.1");
-    setsockopt(s, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&hostSide), sizeof hostSide);
-    return s;
-}
-
-void SendToHost0(SOCKET s, int count) {
-    sockaddr_in to = {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(7000);
-    to.sin_addr.s_addr = inet_addr("239.2.2.1");
-    const char bytes[100] = {'s', 't', 'a', 't'};
-    for (int i = 0; i < count; ++i) {
-        sendto(s, bytes, sizeof bytes, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-        Sleep(2);
-    }
-}
 
 HostCounterRecord Host0Counters() {
     HostCounterRecord counters = {};
@@ -50,7 +30,7 @@ TEST(StatusDialogsNet, RelayCountsWhileStatisticsIsOpen) {
         EXPECT_EQ(ListLines(dialog),
                   std::vector<std::string>{
                       "Host0 239.2.2.1                      0           0        Not Receiving"});
-        SendToHost0(sender, 25);
+        SendForHost(sender, 0, 25, HostGroup(0));
         EXPECT_TRUE(WaitUntil(5000, [] {
             const HostCounterRecord counters = Host0Counters();
             return counters.received == 25 && counters.sent == 25;

@@ -1,0 +1,137 @@
+"""The configuration dialog applied to the running program in the lab, driven
+from outside with winprobe while the hosts' namespace sends steady traffic:
+
+E  six hosts relay while the dialog and its question box are open; OK after
+   changing only host 3's receiving group reconnects host 3 on the new group
+   (the old one is no longer heard), host 3 counts from 0, and the other
+   hosts lose no datagram;
+F  a changed host-side address with two hosts configured: the restart box,
+   then the program ends with exit code 0 and the file holds the new address.
+"""
+import configparser
+import os
+import subprocess
+import sys
+import time
+
+from relaylab import SAMPLE_LOCAL, Checks, answer_box, host_keys, ini_path, parse_args, probe, wait_until
+from test_relay import HOSTS_NS, KLOR_NS, LABTRAFFIC, STEADY_SENDER, KlorListener, ROOT, all_relaying, \
+    group_of, start
+
+CONFIG = "VQX UDP Broadcast Server Configuration v3.04.00"
+STATISTICS = "VQX UDP Broadcast Server Data v3.04.00"
+QUESTION_BOX = "Server Configuration Process"
+RESTART_BOX = "VQX UDP Broadcast Sever"
+MB_OK, MB_YESNO, MB_ICONQUESTION = 0x0, 0x4, 0x20
+IDOK, IDYES = 1, 6
+IDM_CONFIGURE, IDM_STATISTICS = 1026, 1027
+HOSTLIST, ADDMODIFY, CONFIG_OK, RECVMCAST, HOSTSIDE, HOSTNUMBER, STAT_LIST, STAT_OK = \
+    2008, 2009, 2010, 2002, 2006, 2000, 3000, 3001
+NEW_GROUP = "239.2.2.33"
+
+
+def open_dialog(args, command, caption):
+    probe(args, "post-syscommand", command)
+    return probe(args, "wait-box", caption, 10000)[0] == 0
+
+
+def gaps(items, host):
+    """Sequence numbers of host missing between its first and last arrival."""
+    seqs = sorted({i["seq"] for i in items if i.get("tag") == host})
+    return (seqs[-1] - seqs[0] + 1 - len(seqs)) if seqs else None
+
+
+def file_value(section, key):
+    parser = configparser.ConfigParser()
+    parser.read(ini_path(), encoding="latin-1")
+    return parser.get(section, key, fallback=None)
+
+
+def send_new_group(count):
+    subprocess.run(["ip", "netns", "exec", HOSTS_NS, sys.executable, LABTRAFFIC, "send", "--group", NEW_GROUP,
+                    "--port", "7003", "--iface", "198.51.100.2", "--size", "64", "--count", str(count),
+                    "--host-tag", "33", "--rate", "50"], check=True, timeout=20, capture_output=True)
+
+
+def run_group_change(args, t):
+    what = "E"
+    listener = KlorListener()
+    relay = start(args, t, SAMPLE_LOCAL, {h: host_keys(7000 + h, group_of(h)) for h in range(6)}, what)
+    sender = subprocess.Popen(["ip", "netns", "exec", HOSTS_NS, sys.executable, "-c", STEADY_SENDER,
+                               os.path.join(ROOT, "tools"), "50", "60"])
+    seen = []
+    try:
+        t.check(all_relaying(listener, time.monotonic(), 5) is not None, f"{what}: all six channels relay")
+        t.check(open_dialog(args, IDM_CONFIGURE, CONFIG), f"{what}: Configure opens the dialog")
+        t.check(all_relaying(listener, time.monotonic(), 5) is not None, f"{what}: ... and they relay under it")
+        probe(args, "select", CONFIG, HOSTLIST, 3)
+        probe(args, "type", CONFIG, RECVMCAST, NEW_GROUP)
+        probe(args, "click", CONFIG, ADDMODIFY)
+        t.check(probe(args, "wait-box", QUESTION_BOX, 10000)[0] == 0, f"{what}: host 3 exists: the question")
+        t.check(all_relaying(listener, time.monotonic(), 5) is not None,
+                f"{what}: all six relay while the question is open")
+        code, shown = answer_box(args, QUESTION_BOX, MB_YESNO | MB_ICONQUESTION, IDYES)
+        t.check(code == 0 and "This Host already exist." in shown, f"{what}: answered Yes ({shown.strip()!r})")
+        time.sleep(0.5)
+        t.check(file_value("HOST3", "RECVMCASTADDR") == NEW_GROUP, f"{what}: HOST3 has the new group on file")
+        probe(args, "click", CONFIG, CONFIG_OK)
+        t.check(wait_until(lambda: probe(args, "wait-box", CONFIG, 100)[0] != 0, 5), f"{what}: OK ends the dialog")
+        ok_at = time.monotonic()
+        time.sleep(2)
+        send_new_group(5)
+        seen = listener.take(100000, 2.0)
+        after = [i for i in seen if i["at"] > ok_at + 1.0]
+        t.check(sum(1 for i in seen if i.get("tag") == 33) == 5, f"{what}: the new group of host 3 is relayed")
+        t.check(not any(i.get("tag") == 3 for i in after), f"{what}: its old group no longer is")
+        t.check(open_dialog(args, IDM_STATISTICS, STATISTICS), f"{what}: Statistics opens")
+        time.sleep(3.5)  # one refresh
+        lines = probe(args, "list", STATISTICS, STAT_LIST)[1].splitlines()
+        host3 = next((line for line in lines if line.startswith("Host3")), "")
+        t.check(host3.split()[2:4] == ["5", "5"], f"{what}: host 3 counted from 0 ({host3!r})")
+        seen += listener.drain()
+        host0 = next((line for line in lines if line.startswith("Host0")), "Host0 - 0")
+        heard = sum(1 for i in seen if i.get("tag") == 0)
+        t.check(int(host0.split()[2]) >= heard - 5, f"{what}: host 0 kept counting ({host0!r}, {heard} heard)")
+        probe(args, "press", STATISTICS, STAT_OK)
+    finally:
+        sender.kill()
+        sender.wait(timeout=10)
+        seen += listener.drain()
+        listener.stop()
+    missing = [gaps(seen, h) for h in (0, 1, 2, 4, 5)]
+    t.check(missing == [0] * 5, f"{what}: the other hosts lost nothing (missing per host {missing})")
+    code = relay.close()
+    t.check(code == 0, f"{what}: the relay closes with exit code 0 (got {code})")
+
+
+def run_host_side_change(args, t):
+    what = "F"
+    relay = start(args, t, SAMPLE_LOCAL, {h: host_keys(7000 + h, group_of(h)) for h in (0, 1)}, what)
+    t.check(open_dialog(args, IDM_CONFIGURE, CONFIG), f"{what}: Configure opens the dialog")
+    probe(args, "type", CONFIG, HOSTSIDE, "198.51.100.9")
+    probe(args, "type", CONFIG, HOSTNUMBER, "1")
+    probe(args, "click", CONFIG, ADDMODIFY)
+    code, _ = answer_box(args, QUESTION_BOX, MB_YESNO | MB_ICONQUESTION, IDYES)
+    t.check(code == 0, f"{what}: host 1 overwritten")
+    probe(args, "click", CONFIG, CONFIG_OK)
+    code, shown = answer_box(args, RESTART_BOX, MB_OK, IDOK)
+    t.check(code == 0 and "Please Restart." in shown, f"{what}: the restart box ({shown.strip()!r})")
+    exit_code = relay.wait_exit(15)
+    t.check(exit_code == 0, f"{what}: the program ends with exit code 0 (got {exit_code})")
+    t.check(file_value("LOCAL_DTE_ADDR", "HOSTSIDEIPADDRESS") == "198.51.100.9",
+            f"{what}: the file holds the new host-side address")
+
+
+def main():
+    args = parse_args()
+    t = Checks()
+    if not (HOSTS_NS and KLOR_NS):
+        print("the lab's namespaces are not set (run under tools/testbed.sh)")
+        sys.exit(1)
+    run_group_change(args, t)
+    run_host_side_change(args, t)
+    t.finish()
+
+
+if __name__ == "__main__":
+    main()
