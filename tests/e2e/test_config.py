@@ -14,17 +14,15 @@ import subprocess
 import sys
 import time
 
-from relaylab import SAMPLE_LOCAL, Checks, answer_box, host_keys, ini_path, parse_args, probe, wait_until
+from relaylab import (IDM_CONFIGURE, IDM_STATISTICS, IDOK, IDYES, MAIN_TITLE, MB_ICONQUESTION, MB_OK, MB_YESNO,
+                      SAMPLE_LOCAL, Checks, answer_box, host_keys, ini_path, parse_args, probe, wait_until)
 from test_relay import HOSTS_NS, KLOR_NS, LABTRAFFIC, STEADY_SENDER, KlorListener, ROOT, all_relaying, \
     group_of, start
 
 CONFIG = "VQX UDP Broadcast Server Configuration v3.04.00"
 STATISTICS = "VQX UDP Broadcast Server Data v3.04.00"
 QUESTION_BOX = "Server Configuration Process"
-RESTART_BOX = "VQX UDP Broadcast Sever"
-MB_OK, MB_YESNO, MB_ICONQUESTION = 0x0, 0x4, 0x20
-IDOK, IDYES = 1, 6
-IDM_CONFIGURE, IDM_STATISTICS = 1026, 1027
+RESTART_BOX = MAIN_TITLE
 HOSTLIST, ADDMODIFY, CONFIG_OK, RECVMCAST, HOSTSIDE, HOSTNUMBER, STAT_LIST, STAT_OK = \
     2008, 2009, 2010, 2002, 2006, 2000, 3000, 3001
 NEW_GROUP = "239.2.2.33"

@@ -7,7 +7,7 @@ import subprocess
 import tempfile
 import time
 
-from relaylab import (CLOSE_QUESTION, IDNO, IDOK, IDYES, MAIN_TITLE, MB_ICONINFORMATION, MB_OK,
+from relaylab import (CLOSE_QUESTION, IDNO, IDYES, MAIN_TITLE,
                       SAMPLE_LOCAL, SC_MAXIMIZE, SC_RESTORE, Checks, Relay, answer_box, host_keys,
                       parse_args, probe, shown_state, wait_until, write_ini)
 
@@ -117,14 +117,18 @@ def bound_udp_ports():
         return {int(line.split()[1].split(":")[1], 16) for line in f.readlines()[1:]}
 
 
+CONFIG_TITLE = "VQX UDP Broadcast Server Configuration v3.04.00"
+
+
 def configure_when_an_address_is_missing(args, t):
     # Six hosts in the file, but no KLOR-side address: the load stops before
     # the hosts, so none of them may get a socket.
     local = {k: v for k, v in SAMPLE_LOCAL.items() if k != "KLORSIDEIPADDRESS"}
     write_ini(local=local, hosts={h: host_keys(7000 + h, f"239.2.2.{h + 1}") for h in range(6)})
     relay = Relay(args)
-    code, text = answer_box(args, MAIN_TITLE, MB_OK | MB_ICONINFORMATION, IDOK, 15000)
-    t.check(code == 0, f"with a local address missing the Configure command opens by itself ({text.strip()!r})")
+    opened = probe(args, "wait-box", CONFIG_TITLE, 15000)[0] == 0
+    t.check(opened, "with a local address missing the configuration dialog opens by itself")
+    t.check(probe(args, "press", CONFIG_TITLE, 2011)[0] == 0, "and Cancel closes it")  # IDC_CONFIG_CANCEL
     t.check(relay.wait_window() is not None and relay.proc.poll() is None, "and the program runs on")
     time.sleep(1.0)  # connect requests, had there been any, run once the loop does
     bound = sorted(bound_udp_ports() & set(range(7000, 7006)))

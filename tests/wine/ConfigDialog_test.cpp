@@ -13,6 +13,9 @@ namespace {
 class ConfigDialog : public ::testing::Test {
   protected:
     void SetUp() override {
+        char temp[MAX_PATH] = {};
+        GetTempPathA(MAX_PATH, temp);
+        SetCurrentDirectoryA(temp); // records of failed connects, if any, go there
         EmptyStore();
         BoxesCreated.clear();
         BoxCreationHook = SetWindowsHookExA(WH_CBT, NoteBoxCreation, nullptr, GetCurrentThreadId());
@@ -56,6 +59,44 @@ TEST_F(ConfigDialog, OpensOnEmptyStoreWithDefaultsInTheStore) {
         PostAndSettle(dialog, WM_COMMAND, IDOK, 0);
         PostAndSettle(dialog, WM_COMMAND, IDCANCEL, 0);
         EXPECT_TRUE(IsOpen(dialog));
+        PostAndSettle(dialog, WM_CLOSE, 0, 0);
+    });
+}
+
+// The template as the operator meets it: the tab order, which fields take
+// digits only and how much, the labels, no default button, no control 2003,
+// centred on the screen.
+TEST_F(ConfigDialog, TemplateOrderLimitsAndTexts) {
+    DriveDialog(ConfigCaption, OpenConfigure, [](HWND dialog) {
+        OnGui([&] {
+            std::vector<int> order;
+            for (HWND c = GetWindow(dialog, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT))
+                order.push_back(GetDlgCtrlID(c));
+            EXPECT_EQ(order, (std::vector<int>{2005, 2006, 2007, 2000, 2001, 2002, 2004, 2017, 2009, 2008,
+                                               2010, 2011, 2020, 2023, 2024, 2012, 2021, 2013, 2016, 2018}));
+            const std::pair<int, int> limits[] = {{2000, 1},  {2001, 5},  {2002, 15}, {2004, 5},
+                                                  {2005, 15}, {2006, 15}, {2007, 15}};
+            for (const auto& field : limits) {
+                const LONG style = GetWindowLongA(GetDlgItem(dialog, field.first), GWL_STYLE);
+                const bool numberOnly = field.first == 2000 || field.first == 2001 || field.first == 2004;
+                EXPECT_EQ((style & ES_NUMBER) != 0, numberOnly) << field.first;
+                EXPECT_EQ(SendDlgItemMessageA(dialog, field.first, EM_GETLIMITTEXT, 0, 0), field.second);
+            }
+            for (int button : {2009, 2010, 2011})
+                EXPECT_EQ(GetWindowLongA(GetDlgItem(dialog, button), GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON);
+            EXPECT_EQ(GetDlgItem(dialog, 2003), nullptr);
+            char text[64] = {};
+            GetDlgItemTextA(dialog, 2009, text, sizeof text);
+            EXPECT_STREQ(text, "&Add/&Modify");
+            GetDlgItemTextA(dialog, 2020, text, sizeof text);
+            EXPECT_STREQ(text, "Broadcast Details");
+            GetDlgItemTextA(dialog, 2013, text, sizeof text);
+            EXPECT_STREQ(text, "Receiving UDP Port No.");
+            RECT outer;
+            GetWindowRect(dialog, &outer);
+            EXPECT_EQ(outer.left, (GetSystemMetrics(SM_CXSCREEN) - (outer.right - outer.left)) / 2);
+            EXPECT_EQ(outer.top, (GetSystemMetrics(SM_CYSCREEN) - (outer.bottom - outer.top)) / 2);
+        });
         PostAndSettle(dialog, WM_CLOSE, 0, 0);
     });
 }

@@ -124,8 +124,10 @@ ChildRun StartChild(const char* scenario) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     SetEnvironmentVariableA(ChildVariable, scenario);
-    const BOOL started = CreateProcessA(exe, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                        &startup, &run.process);
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp); // the child's event log, if any, goes there
+    const BOOL started = CreateProcessA(exe, &command[0], nullptr, nullptr, FALSE, 0, nullptr, temp, &startup,
+                                        &run.process);
     SetEnvironmentVariableA(ChildVariable, nullptr);
     EXPECT_TRUE(started) << GetLastError();
     return run;
