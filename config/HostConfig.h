@@ -5,6 +5,7 @@
 // here, so the rules below are unit-tested natively.
 
 enum : unsigned {
+    HOST_COUNT = 6,         // host channels 0..5
     PORT_TEXT_SIZE = 6,     // 5 characters and the terminating zero
     ADDRESS_TEXT_SIZE = 17, // 16 characters and the terminating zero
 };

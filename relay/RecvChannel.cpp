@@ -21,6 +21,11 @@ HostChannelRecord HostChannel[6];
 
 namespace {
 
+// How often the channels are looked at: a lost host-side interface is
+// rebuilt well within the 10 s of a retry, and a stalled channel read again
+// long before its socket's buffer fills.
+enum : unsigned { CHANNEL_CHECK_PERIOD_MS = 1000 };
+
 const char RecvModule[] = "In UDP Recv";
 const char RefusedHostText[] =
     "Error in connecting to Host. Message received to connect for an invalid Host. "
@@ -31,10 +36,20 @@ enum : int { ReceiveBufferSize = 512, MulticastTtl = 64 };
 // one datagram travels in the padding of the next.
 char ReceiveBuffer[ReceiveBufferSize];
 
-// The host-side interface as last seen by the periodic check.
+// The host-side address as the channels were set up at start-up, and its
+// interface as last seen by the periodic check. The check watches this
+// address, not the configured text: a new address accepted in the
+// configuration dialog takes effect with the restart it asks for, and must
+// not take the running channels down before (or after a Cancel).
+u_long WatchedHostSide;
 InterfaceFingerprint HostSideInterface;
 // One record per host and 10 s about the relay's own datagrams coming back.
 RecordGate OwnOutputGates[6];
+// Datagrams read per host since the channel check last looked, and one
+// record per host and 10 s about a read notification that never came.
+unsigned ReadsSinceCheck[6];
+bool WaitingAtCheck[6];
+RecordGate StallGates[6];
 
 // One record about host `host`, with its receiving port and group texts.
 void LogRecv(unsigned host, int error, const char* message) {
@@ -51,10 +66,6 @@ void ArmRetry(HWND window, unsigned host) {
 void FailChannel(HWND window, unsigned host, int error, const char* message) {
     LogRecv(host, error, message);
     ArmRetry(window, host);
-}
-
-u_long HostSideAddress() {
-    return inet_addr(LocalAddresses.HOSTSIDEIPADDRESS);
 }
 
 // A failed start-up is done again 10 s later, not as fast as the queue
@@ -74,8 +85,9 @@ void StartUp(HWND window, WPARAM wparam) {
     }
     ResetHostCounters();
     RotateEventLog();
-    HostSideInterface = ReadInterfaceFingerprint(HostSideAddress());
-    SetTimer(window, IDT_HOSTSIDECHECK, HOSTSIDE_CHECK_PERIOD_MS, nullptr);
+    WatchedHostSide = inet_addr(LocalAddresses.HOSTSIDEIPADDRESS);
+    HostSideInterface = ReadInterfaceFingerprint(WatchedHostSide);
+    SetTimer(window, IDT_CHANNELCHECK, CHANNEL_CHECK_PERIOD_MS, nullptr);
 }
 
 // Read the error first, then close: the order of the option and registration
@@ -138,6 +150,7 @@ void ReadDatagram(HWND window, SOCKET s, unsigned host) {
         FailAfterRead(window, host, "Error in recvfrom()");
         return;
     }
+    ++ReadsSinceCheck[host];
     if (IsOwnOutput(sender)) {
         if (PassRecordGate(OwnOutputGates[host], GetTickCount(), RETRY_PERIOD_MS))
             LogRecv(host, 0, "Datagram from the relay's own send socket. Not relayed");
@@ -186,7 +199,7 @@ const char* ChangeText(InterfaceChange change) {
 // leaves open sockets that receive nothing. Every configured host's channel
 // is rebuilt from scratch instead, its pending retry replaced.
 void CheckHostSide(HWND window) {
-    const InterfaceFingerprint now = ReadInterfaceFingerprint(HostSideAddress());
+    const InterfaceFingerprint now = ReadInterfaceFingerprint(WatchedHostSide);
     const InterfaceChange change = ChangeOf(HostSideInterface, now);
     if (now.known)
         HostSideInterface = now;
@@ -202,6 +215,28 @@ void CheckHostSide(HWND window) {
     }
 }
 
+// A channel that had datagrams waiting at the last look, has them still and
+// has read none since has lost its read notification: the next one only
+// comes after a read.
+// Under Wine a message box's beep has been seen to cost a channel its
+// notifications for good. The channel is notified here instead, once; the
+// read re-enables the platform's own notifications.
+void ReadStalledChannels(HWND window) {
+    for (unsigned host = 0; host < HOST_COUNT; ++host) {
+        const SOCKET s = HostChannel[host].socket;
+        u_long waiting = 0;
+        const bool waits = s != INVALID_SOCKET && ioctlsocket(s, FIONREAD, &waiting) == 0 && waiting > 0;
+        const bool stalled = waits && WaitingAtCheck[host] && ReadsSinceCheck[host] == 0;
+        WaitingAtCheck[host] = waits;
+        ReadsSinceCheck[host] = 0;
+        if (!stalled)
+            continue;
+        if (PassRecordGate(StallGates[host], GetTickCount(), RETRY_PERIOD_MS))
+            LogRecv(host, 0, "Read notification missing. Reading on");
+        PostMessageA(window, WM_SOCKETEVENT, s, FD_READ);
+    }
+}
+
 // False for a timer that is none of this window's.
 bool TimerExpired(HWND window, WPARAM id) {
     if (IsRetryTimerId(static_cast<uint64_t>(id))) {
@@ -210,8 +245,9 @@ bool TimerExpired(HWND window, WPARAM id) {
         // Sent: a posted WM_CREATE is refused (ERROR_MESSAGE_SYNC_ONLY).
         KillTimer(window, id);
         SendMessageA(window, WM_CREATE, 0, 0);
-    } else if (id == IDT_HOSTSIDECHECK) {
+    } else if (id == IDT_CHANNELCHECK) {
         CheckHostSide(window);
+        ReadStalledChannels(window);
     } else {
         return false;
     }

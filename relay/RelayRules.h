@@ -4,6 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 
+// A failed channel is set up again this long after the failure, and records
+// that could repeat are written at most once in it.
+enum : unsigned { RETRY_PERIOD_MS = 10000 };
+
 // The 16-bit value the send side writes into a sockaddr_in port field for a
 // configured port text: the text's decimal value cut to 16 bits. The value is
 // stored as it is, not converted to network byte order, which is what

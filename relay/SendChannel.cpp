@@ -24,6 +24,8 @@ unsigned short SendBoundPort;
 
 namespace {
 
+enum : unsigned { TTL_RETRY_PERIOD_MS = 1 }; // a failed time-to-live step is tried again at once
+
 const char SendModule[] = "In UDP Send";
 enum : int { MulticastTtl = 64 };
 

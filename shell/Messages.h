@@ -17,16 +17,8 @@ enum : unsigned {
 };
 
 enum : unsigned {
-    IDT_STATISTICS = 4,    // main window, 3000 ms, re-armed by the open Statistics dialog
-    IDT_STARTUPRETRY = 5,  // UdpRecvProc: one-shot, the window's start-up again after WSAStartup failed
-    IDT_HOSTSIDECHECK = 6, // UdpRecvProc: periodic look at the host-side address's interface
-    IDT_RETRY = 0x10000,   // + host index: one-shot channel retry, per channel window
-};
-
-enum : unsigned {
-    HOST_COUNT = 6, // host channels 0..5
-    STATISTICS_PERIOD_MS = 3000,
-    RETRY_PERIOD_MS = 10000,
-    TTL_RETRY_PERIOD_MS = 1,
-    HOSTSIDE_CHECK_PERIOD_MS = 2000, // a lost interface is rebuilt well within the 10 s of a retry
+    IDT_STATISTICS = 4,   // main window, 3000 ms, re-armed by the open Statistics dialog
+    IDT_STARTUPRETRY = 5, // UdpRecvProc: one-shot, the window's start-up again after WSAStartup failed
+    IDT_CHANNELCHECK = 6, // UdpRecvProc: periodic look at the host-side interface and stalled channels
+    IDT_RETRY = 0x10000,  // + host index: one-shot channel retry, per channel window
 };

@@ -13,6 +13,8 @@ HBRUSH DialogBrush;
 
 namespace {
 
+enum : unsigned { STATISTICS_PERIOD_MS = 3000 }; // between two refreshes of the open dialog
+
 // The main window's one-shot: its expiry posts WM_REFRESHSTATISTICS back here
 // while the dialog is open. Arming it again replaces a pending tick.
 void ArmRefreshTimer() {

@@ -6,7 +6,9 @@ E  six hosts relay while the dialog and its question box are open; OK after
    (the old one is no longer heard), host 3 counts from 0, and the other
    hosts lose no datagram;
 F  a changed host-side address with two hosts configured: the restart box,
-   then the program ends with exit code 0 and the file holds the new address.
+   then the program ends with exit code 0 and the file holds the new address;
+G  a new host-side address accepted and then cancelled: the running channels
+   go on relaying on the old one, with no record.
 """
 import configparser
 import os
@@ -51,13 +53,25 @@ def send_new_group(count):
                     "--host-tag", "33", "--rate", "50"], check=True, timeout=20, capture_output=True)
 
 
+class RecordingListener(KlorListener):
+    """A KLOR-side listener that also keeps everything taken from it."""
+
+    def __init__(self):
+        super().__init__()
+        self.seen = []
+
+    def take(self, count, timeout):
+        got = super().take(count, timeout)
+        self.seen += got
+        return got
+
+
 def run_group_change(args, t):
     what = "E"
-    listener = KlorListener()
+    listener = RecordingListener()
     relay = start(args, t, SAMPLE_LOCAL, {h: host_keys(7000 + h, group_of(h)) for h in range(6)}, what)
     sender = subprocess.Popen(["ip", "netns", "exec", HOSTS_NS, sys.executable, "-c", STEADY_SENDER,
                                os.path.join(ROOT, "tools"), "50", "60"])
-    seen = []
     try:
         t.check(all_relaying(listener, time.monotonic(), 5) is not None, f"{what}: all six channels relay")
         t.check(open_dialog(args, IDM_CONFIGURE, CONFIG), f"{what}: Configure opens the dialog")
@@ -70,33 +84,40 @@ def run_group_change(args, t):
                 f"{what}: all six relay while the question is open")
         code, shown = answer_box(args, QUESTION_BOX, MB_YESNO | MB_ICONQUESTION, IDYES)
         t.check(code == 0 and "This Host already exist." in shown, f"{what}: answered Yes ({shown.strip()!r})")
-        time.sleep(0.5)
-        t.check(file_value("HOST3", "RECVMCASTADDR") == NEW_GROUP, f"{what}: HOST3 has the new group on file")
+        t.check(wait_until(lambda: file_value("HOST3", "RECVMCASTADDR") == NEW_GROUP, 5),
+                f"{what}: HOST3 has the new group on file")
+        time.sleep(8)  # traffic counted before OK, which host 0 must keep
         probe(args, "click", CONFIG, CONFIG_OK)
         t.check(wait_until(lambda: probe(args, "wait-box", CONFIG, 100)[0] != 0, 5), f"{what}: OK ends the dialog")
         ok_at = time.monotonic()
         time.sleep(2)
         send_new_group(5)
-        seen = listener.take(100000, 2.0)
-        after = [i for i in seen if i["at"] > ok_at + 1.0]
-        t.check(sum(1 for i in seen if i.get("tag") == 33) == 5, f"{what}: the new group of host 3 is relayed")
+        listener.take(100000, 2.0)
+        after = [i for i in listener.seen if i["at"] > ok_at + 1.0]
+        t.check(sum(1 for i in after if i.get("tag") == 33) == 5, f"{what}: the new group of host 3 is relayed")
         t.check(not any(i.get("tag") == 3 for i in after), f"{what}: its old group no longer is")
         t.check(open_dialog(args, IDM_STATISTICS, STATISTICS), f"{what}: Statistics opens")
         time.sleep(3.5)  # one refresh
+        listener.drain()
+        listed_at = time.monotonic()  # the list shows the counts of the last refresh, up to 3 s before
         lines = probe(args, "list", STATISTICS, STAT_LIST)[1].splitlines()
         host3 = next((line for line in lines if line.startswith("Host3")), "")
         t.check(host3.split()[2:4] == ["5", "5"], f"{what}: host 3 counted from 0 ({host3!r})")
-        seen += listener.drain()
         host0 = next((line for line in lines if line.startswith("Host0")), "Host0 - 0")
-        heard = sum(1 for i in seen if i.get("tag") == 0)
-        t.check(int(host0.split()[2]) >= heard - 5, f"{what}: host 0 kept counting ({host0!r}, {heard} heard)")
+        # Counted from 0 at OK it would hold no more than was heard since;
+        # it holds the 8 s and more before OK too (50 a second).
+        since_ok = sum(1 for i in listener.seen if i.get("tag") == 0 and ok_at <= i["at"] < listed_at)
+        t.check(int(host0.split()[2]) > since_ok + 100,
+                f"{what}: host 0 kept counting ({host0!r}, {since_ok} heard since OK)")
         probe(args, "press", STATISTICS, STAT_OK)
     finally:
         sender.kill()
         sender.wait(timeout=10)
-        seen += listener.drain()
+        listener.drain()
         listener.stop()
-    missing = [gaps(seen, h) for h in (0, 1, 2, 4, 5)]
+    for line in relay.log_lines():
+        print("     " + line)
+    missing = [gaps(listener.seen, h) for h in (0, 1, 2, 4, 5)]
     t.check(missing == [0] * 5, f"{what}: the other hosts lost nothing (missing per host {missing})")
     code = relay.close()
     t.check(code == 0, f"{what}: the relay closes with exit code 0 (got {code})")
@@ -120,6 +141,31 @@ def run_host_side_change(args, t):
             f"{what}: the file holds the new host-side address")
 
 
+def run_host_side_cancelled(args, t):
+    what = "G"
+    listener = KlorListener()
+    relay = start(args, t, SAMPLE_LOCAL, {h: host_keys(7000 + h, group_of(h)) for h in range(6)}, what)
+    sender = subprocess.Popen(["ip", "netns", "exec", HOSTS_NS, sys.executable, "-c", STEADY_SENDER,
+                               os.path.join(ROOT, "tools"), "50", "30"])
+    try:
+        t.check(open_dialog(args, IDM_CONFIGURE, CONFIG), f"{what}: Configure opens the dialog")
+        probe(args, "type", CONFIG, HOSTSIDE, "198.51.100.9")
+        probe(args, "click", CONFIG, ADDMODIFY)
+        code, _ = answer_box(args, QUESTION_BOX, MB_YESNO | MB_ICONQUESTION, IDYES)
+        t.check(code == 0 and wait_until(lambda: file_value("LOCAL_DTE_ADDR", "HOSTSIDEIPADDRESS") == "198.51.100.9",
+                                         5), f"{what}: the new host-side address is accepted and on file")
+        probe(args, "press", CONFIG, 2011)  # Cancel
+        time.sleep(5)  # longer than two looks at the host-side interface
+        t.check(all_relaying(listener, time.monotonic(), 5) is not None, f"{what}: all six channels still relay")
+        rebuilt = [line for line in relay.log_lines() if "Reconnecting" in line or "Error" in line]
+        t.check(rebuilt == [], f"{what}: and nothing was rebuilt ({rebuilt})")
+    finally:
+        sender.kill()
+        sender.wait(timeout=10)
+        listener.stop()
+    t.check(relay.close() == 0, f"{what}: the relay closes with exit code 0")
+
+
 def main():
     args = parse_args()
     t = Checks()
@@ -128,6 +174,7 @@ def main():
         sys.exit(1)
     run_group_change(args, t)
     run_host_side_change(args, t)
+    run_host_side_cancelled(args, t)
     t.finish()
 
 
