@@ -169,6 +169,19 @@ class Checks:
         sys.exit(1 if self.failures or self.count == 0 else 0)
 
 
+def run_in_lab(*runs):
+    """Runs each run(args, checks) in turn in the lab of tools/testbed.sh and
+    ends with the closing line of the checks."""
+    args = parse_args()
+    t = Checks()
+    if not (os.environ.get("UDPLAB_HOSTS_NS") and os.environ.get("UDPLAB_KLOR_NS")):
+        print("the lab's namespaces are not set (run under tools/testbed.sh)")
+        sys.exit(1)
+    for run in runs:
+        run(args, t)
+    t.finish()
+
+
 def wait_until(predicate, timeout, step=0.1):
     end = time.monotonic() + timeout
     while time.monotonic() < end:

@@ -11,15 +11,13 @@ G  a new host-side address accepted and then cancelled: the running channels
    go on relaying on the old one, with no record.
 """
 import configparser
-import os
 import subprocess
 import sys
 import time
 
 from relaylab import (IDM_CONFIGURE, IDM_STATISTICS, IDOK, IDYES, MAIN_TITLE, MB_ICONQUESTION, MB_OK, MB_YESNO,
-                      SAMPLE_LOCAL, Checks, answer_box, host_keys, ini_path, parse_args, probe, wait_until)
-from test_relay import HOSTS_NS, KLOR_NS, LABTRAFFIC, STEADY_SENDER, KlorListener, ROOT, all_relaying, \
-    group_of, start
+                      SAMPLE_LOCAL, answer_box, host_keys, ini_path, probe, run_in_lab, wait_until)
+from test_relay import HOSTS_NS, LABTRAFFIC, KlorListener, all_relaying, group_of, six_hosts_under_traffic, start
 
 CONFIG = "VQX UDP Broadcast Server Configuration v3.04.00"
 STATISTICS = "VQX UDP Broadcast Server Data v3.04.00"
@@ -69,9 +67,7 @@ class RecordingListener(KlorListener):
 def run_group_change(args, t):
     what = "E"
     listener = RecordingListener()
-    relay = start(args, t, SAMPLE_LOCAL, {h: host_keys(7000 + h, group_of(h)) for h in range(6)}, what)
-    sender = subprocess.Popen(["ip", "netns", "exec", HOSTS_NS, sys.executable, "-c", STEADY_SENDER,
-                               os.path.join(ROOT, "tools"), "50", "60"])
+    relay, sender = six_hosts_under_traffic(args, t, what, 60)
     try:
         t.check(all_relaying(listener, time.monotonic(), 5) is not None, f"{what}: all six channels relay")
         t.check(open_dialog(args, IDM_CONFIGURE, CONFIG), f"{what}: Configure opens the dialog")
@@ -144,9 +140,7 @@ def run_host_side_change(args, t):
 def run_host_side_cancelled(args, t):
     what = "G"
     listener = KlorListener()
-    relay = start(args, t, SAMPLE_LOCAL, {h: host_keys(7000 + h, group_of(h)) for h in range(6)}, what)
-    sender = subprocess.Popen(["ip", "netns", "exec", HOSTS_NS, sys.executable, "-c", STEADY_SENDER,
-                               os.path.join(ROOT, "tools"), "50", "30"])
+    relay, sender = six_hosts_under_traffic(args, t, what, 30)
     try:
         t.check(open_dialog(args, IDM_CONFIGURE, CONFIG), f"{what}: Configure opens the dialog")
         probe(args, "type", CONFIG, HOSTSIDE, "198.51.100.9")
@@ -167,15 +161,7 @@ def run_host_side_cancelled(args, t):
 
 
 def main():
-    args = parse_args()
-    t = Checks()
-    if not (HOSTS_NS and KLOR_NS):
-        print("the lab's namespaces are not set (run under tools/testbed.sh)")
-        sys.exit(1)
-    run_group_change(args, t)
-    run_host_side_change(args, t)
-    run_host_side_cancelled(args, t)
-    t.finish()
+    run_in_lab(run_group_change, run_host_side_change, run_host_side_cancelled)
 
 
 if __name__ == "__main__":

@@ -24,8 +24,7 @@ import sys
 import threading
 import time
 
-from relaylab import (ROOT, SAMPLE_LOCAL, Checks, Relay, host_keys, parse_args, parse_record, wait_until,
-                      write_ini)
+from relaylab import ROOT, SAMPLE_LOCAL, Relay, host_keys, parse_record, run_in_lab, write_ini
 
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 import labtraffic  # noqa: E402
@@ -275,6 +274,15 @@ while time.monotonic() - start < seconds:
 """
 
 
+def six_hosts_under_traffic(args, t, what, seconds):
+    """The relay with hosts 0..5 of the sample configuration, and a steady
+    sender of 50 rounds a second over all six for `seconds`."""
+    relay = start(args, t, SAMPLE_LOCAL, {h: host_keys(7000 + h, group_of(h)) for h in range(6)}, what)
+    sender = subprocess.Popen(["ip", "netns", "exec", HOSTS_NS, sys.executable, "-c", STEADY_SENDER,
+                               os.path.join(ROOT, "tools"), "50", str(seconds)])
+    return relay, sender
+
+
 def all_relaying(listener, since, timeout):
     """Seconds from `since` until every host's datagrams arrive again, or None."""
     first, end = {}, time.monotonic() + timeout
@@ -294,9 +302,7 @@ def run_host_side_lost(args, t):
     what = "D"
     lab = os.environ.get("UDPLAB_RELAY_NS", "")[:-len("-relay")]
     listener = KlorListener()
-    relay = start(args, t, SAMPLE_LOCAL, {h: host_keys(7000 + h, group_of(h)) for h in range(6)}, what)
-    sender = subprocess.Popen(["ip", "netns", "exec", HOSTS_NS, sys.executable, "-c", STEADY_SENDER,
-                               os.path.join(ROOT, "tools"), "50", "90"])
+    relay, sender = six_hosts_under_traffic(args, t, what, 90)
     try:
         t.check(all_relaying(listener, time.monotonic(), 5) is not None, "D: all six channels relay")
         subprocess.run([os.path.join(ROOT, "tools", "lab.sh"), "replug", lab], check=True, timeout=20)
@@ -328,16 +334,7 @@ def run_host_side_lost(args, t):
 
 
 def main():
-    args = parse_args()
-    t = Checks()
-    if not (HOSTS_NS and KLOR_NS):
-        print("the lab's namespaces are not set (run under tools/testbed.sh)")
-        sys.exit(1)
-    run_working(args, t)
-    run_port_taken(args, t)
-    run_missing_addresses(args, t)
-    run_host_side_lost(args, t)
-    t.finish()
+    run_in_lab(run_working, run_port_taken, run_missing_addresses, run_host_side_lost)
 
 
 if __name__ == "__main__":
