@@ -7,7 +7,7 @@
 #   tools/benchmark.sh [--subjects relay,socat] [--duration 5] [--search-from 1000]
 #                      [--search-max 20000] [--search-steps 8] [--search-duration 3]
 #                      [--rates LIST] [--python-sender [--senders 1] [--pacing sleep|spin]]
-#                      [--tick-us 1000] [--profile] [--build-dir build/bench-win64]
+#                      [--tick-us 1000] [--pin-cpu N|R:W] [--profile] [--build-dir build/bench-win64]
 #   tools/benchmark.sh --soak [--rate 600] [--calm 15] [--hold 5] [--observe 25]
 #                      [--flood-rate 6000] [--flood-seconds 10] [--faults LIST]
 #
@@ -16,6 +16,8 @@
 # sender is tools/bench/udpsend.c, built here with the host's gcc: it sleeps
 # between 1 ms ticks and sends each tick's datagrams in one call, so it takes
 # little of the processor the relay needs (--python-sender: the old one).
+# --pin-cpu N keeps the relay and its wineserver on processor N (taskset), as
+# the README's Performance section advises; R:W puts them on two processors.
 # Prints a Markdown table at the end and writes it to BUILD_DIR/benchmark.md
 # (the raw figures to BUILD_DIR/benchmark.json). --profile instead counts
 # what one datagram costs in the relay under Wine: syscalls of the relay
@@ -41,9 +43,9 @@ while [ $# -gt 0 ]; do
     --rates | --duration | --senders | --pacing | --subjects | --size | --drain | --pause | --perf-rate | \
         --profile-rate | --profile-window | --rate | --calm | --hold | --observe | --flood-rate | \
         --flood-seconds | --faults | --sample-every | --search-from | --search-max | --search-steps | \
-        --search-resolution | --search-duration | --tick-us)
+        --search-resolution | --search-duration | --tick-us | --pin-cpu)
         args+=("$1" "$2"); shift 2 ;;
-    -h | --help) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "benchmark: unknown option $1" >&2; exit 2 ;;
     esac
 done

@@ -348,6 +348,12 @@ class RelaySubject:
         found = pids_here(lambda cmd, pid: read_text(f"/proc/{pid}/comm").strip() == comm)
         self.pid = self.relay.proc.pid if self.relay.proc.pid in found else (found or [self.relay.proc.pid])[0]
         self.server = wineserver_pid()
+        if getattr(a, "pin_cpu", None):
+            # All threads of both; "R:W" puts them on different processors,
+            # to measure what the scheduler does when it spreads them.
+            relay_cpu, server_cpu = (a.pin_cpu.split(":") + [a.pin_cpu])[:2]
+            for cpu, pid in ((relay_cpu, self.pid), (server_cpu, self.server)):
+                subprocess.run(["taskset", "-a", "-p", "-c", cpu, str(pid)], check=True, stdout=subprocess.DEVNULL)
 
     def pids(self):
         return {"relay": [self.pid], "wineserver": [self.server] if self.server else []}
@@ -558,6 +564,7 @@ def table(rows, info, a, load_end):
         f"Machine: {info['nproc']} CPUs, {info['cpu']}, kernel {info['kernel']}, {info['wine']}; "
         f"load average {info['load']} at start, {load_end} at end.",
         f"{a.size}-byte datagrams round-robin over 6 host channels, "
+        + (f"relay:wineserver kept on CPU {a.pin_cpu}, " if a.pin_cpu else "")
         + (f"compiled sender, {a.tick_us} µs ticks." if a.sender_exe
          else f"{a.senders} Python sender process(es), pacing {a.pacing}."),
         "" if a.rates else (f"Zero-loss rate: the highest of at most {a.search_steps} rates of {a.search_duration:g} s "
@@ -829,6 +836,8 @@ def main(argv=None):
                        help="the search ends when the gap is below this share of the rate")
         p.add_argument("--search-duration", type=float, default=3.0, help="seconds of traffic per search step")
         p.add_argument("--sender-exe", help="the compiled sender (tools/bench/udpsend.c)")
+        p.add_argument("--pin-cpu", help="keep the relay and its wineserver on this processor (N), or the relay "
+                       "on R and the wineserver on W (R:W)")
         p.add_argument("--tick-us", type=int, default=1000, help="the compiled sender's pacing tick")
         p.add_argument("--size", type=int, default=100)
         p.add_argument("--senders", type=int, default=1, help="sender processes sharing one schedule")
