@@ -4,7 +4,7 @@
 # side by side. Builds the program if needed, then runs itself inside the test
 # bed (tools/testbed.sh). Needs root, like the lab.
 #
-#   tools/benchmark.sh [--subjects relay,socat] [--duration 5] [--search-from 1000]
+#   tools/benchmark.sh [--subjects relay,relay@1,socat] [--duration 5] [--search-from 1000]
 #                      [--search-max 20000] [--search-steps 8] [--search-duration 3]
 #                      [--rates LIST] [--python-sender [--senders 1] [--pacing sleep|spin]]
 #                      [--tick-us 1000] [--pin-cpu N|R:W] [--profile] [--build-dir build/bench-win64]
@@ -16,8 +16,9 @@
 # sender is tools/bench/udpsend.c, built here with the host's gcc: it sleeps
 # between 1 ms ticks and sends each tick's datagrams in one call, so it takes
 # little of the processor the relay needs (--python-sender: the old one).
-# --pin-cpu N keeps the relay and its wineserver on processor N (taskset), as
-# the README's Performance section advises; R:W puts them on two processors.
+# Subject relay@N is the relay with its wineserver kept on processor N
+# (taskset), as the README's Performance section advises; relay@R:W puts them
+# on two processors. --pin-cpu does the same for every relay run (--profile).
 # Prints a Markdown table at the end and writes it to BUILD_DIR/benchmark.md
 # (the raw figures to BUILD_DIR/benchmark.json). --profile instead counts
 # what one datagram costs in the relay under Wine: syscalls of the relay

@@ -329,7 +329,7 @@ def cpu_ticks(pid):
 class RelaySubject:
     name = "relay (Wine)"
 
-    def __init__(self, a, winedebug=None, stderr_path=None):
+    def __init__(self, a, winedebug=None, stderr_path=None, pin=None):
         import relaylab
         hosts = {h: relaylab.host_keys(recv_port(h), recv_group(h), send_port_value(h)) for h in range(HOSTS)}
         relaylab.write_ini(local=dict(relaylab.SAMPLE_LOCAL), hosts=hosts)
@@ -348,10 +348,12 @@ class RelaySubject:
         found = pids_here(lambda cmd, pid: read_text(f"/proc/{pid}/comm").strip() == comm)
         self.pid = self.relay.proc.pid if self.relay.proc.pid in found else (found or [self.relay.proc.pid])[0]
         self.server = wineserver_pid()
-        if getattr(a, "pin_cpu", None):
+        pin = pin or getattr(a, "pin_cpu", None)
+        if pin:
             # All threads of both; "R:W" puts them on different processors,
             # to measure what the scheduler does when it spreads them.
-            relay_cpu, server_cpu = (a.pin_cpu.split(":") + [a.pin_cpu])[:2]
+            self.name = f"relay (Wine, CPU {pin})"
+            relay_cpu, server_cpu = (pin.split(":") + [pin])[:2]
             for cpu, pid in ((relay_cpu, self.pid), (server_cpu, self.server)):
                 subprocess.run(["taskset", "-a", "-p", "-c", cpu, str(pid)], check=True, stdout=subprocess.DEVNULL)
 
@@ -453,6 +455,7 @@ class Runs:
         lasts = [x["last_ns"] for x in parts if x["last_ns"]]
         span = (max(lasts) - min(firsts)) / 1e9 if sent > 1 else 0.0
         return {"sent": sent, "errors": sum(x["errors"] for x in parts), "first_ns": min(firsts) if firsts else None,
+                "sender_cpu_s": sum(x.get("cpu_s", 0.0) for x in parts),
                 "achieved": (sent - 1) / span if span > 0 else 0.0,
                 "max_lag_ms": max(x["max_lag_ms"] for x in parts)}
 
@@ -619,7 +622,8 @@ def run_all(a):
     rows = []
     subjects = [s for s in a.subjects.split(",") if s]
     for name in subjects:
-        subject = RelaySubject(a) if name == "relay" else SocatSubject(a)
+        # relay@N: the relay with its wineserver kept on processor N.
+        subject = SocatSubject(a) if name == "socat" else RelaySubject(a, pin=name.partition("@")[2] or None)
         try:
             if not runs.warm_up():
                 raise SystemExit(f"bench: {subject.name} relays nothing")
@@ -642,7 +646,8 @@ def run_all(a):
                                  for k, v in r["cpu"].items() if v["cpu_us_per_dgram"])
                 print(f"bench: {subject.name} {r['rate']}/s: dropped at relay input {r['relay_ns_rcvbuf_errors']}, "
                       f"at the KLOR receiver {r['rcvbuf_errors']}; lengths {r['lengths']}; misrouted "
-                      f"{r['misrouted']}; sender max lag {r['max_lag_ms']:.1f} ms; per datagram: {cost}", flush=True)
+                      f"{r['misrouted']}; sender max lag {r['max_lag_ms']:.1f} ms, CPU {r['sender_cpu_s']:.2f} s; "
+                      f"per datagram: {cost}", flush=True)
     with open("/proc/loadavg") as f:
         load_end = " ".join(f.read().split()[:3])
     text = table(rows, info, a, load_end)
@@ -842,7 +847,8 @@ def main(argv=None):
         p.add_argument("--size", type=int, default=100)
         p.add_argument("--senders", type=int, default=1, help="sender processes sharing one schedule")
         p.add_argument("--pacing", choices=("sleep", "spin"), default="sleep")
-        p.add_argument("--subjects", default="relay,socat")
+        p.add_argument("--subjects", default="relay,relay@1,socat",
+                       help="relay, relay@N (kept on processor N, or relay@R:W) and socat")
         p.add_argument("--drain", type=float, default=1.0, help="quiet seconds that end a receive")
         p.add_argument("--pause", type=float, default=1.0, help="seconds between rates")
         p.add_argument("--out", required=True, help="Markdown file of the table")

@@ -17,6 +17,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -35,12 +36,12 @@ static void sleep_until(int64_t ns) {
         ;
 }
 
-static void put32(unsigned char *p, uint32_t v) {
+static void put32(unsigned char* p, uint32_t v) {
     v = htonl(v);
     memcpy(p, &v, 4);
 }
 
-static void put64(unsigned char *p, uint64_t v) {
+static void put64(unsigned char* p, uint64_t v) {
     put32(p, (uint32_t)(v >> 32));
     put32(p + 4, (uint32_t)v);
 }
@@ -49,7 +50,7 @@ static unsigned char bufs[BATCH][MAX_SIZE];
 static struct iovec iovs[BATCH];
 static struct mmsghdr msgs[BATCH];
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     if (argc < 7) {
         fprintf(stderr, "usage: udpsend RATE DURATION_S RUN SIZE START_NS IFACE [TICK_US]\n");
         return 2;
@@ -59,7 +60,7 @@ int main(int argc, char **argv) {
     const unsigned run = (unsigned)atoi(argv[3]);
     const int size = atoi(argv[4]);
     int64_t start = atoll(argv[5]);
-    const char *iface = argv[6];
+    const char* iface = argv[6];
     const int64_t tick = (argc > 7 ? atoll(argv[7]) : 1000) * 1000;
     if (rate <= 0 || duration <= 0 || size < 20 || size > MAX_SIZE || tick <= 0) {
         fprintf(stderr, "udpsend: bad arguments\n");
@@ -131,9 +132,13 @@ int main(int argc, char **argv) {
             next += (uint64_t)done;
         }
     }
+    struct rusage use; /* what the sender itself took of the processor */
+    getrusage(RUSAGE_SELF, &use);
+    const double cpu =
+        use.ru_utime.tv_sec + use.ru_stime.tv_sec + (use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
     printf("{\"sent\": %llu, \"errors\": %llu, \"span_s\": %.6f, \"first_ns\": %lld, \"last_ns\": %lld, "
-           "\"max_lag_ms\": %.3f, \"failed\": []}\n",
+           "\"max_lag_ms\": %.3f, \"cpu_s\": %.3f, \"failed\": []}\n",
            (unsigned long long)sent, (unsigned long long)errors, sent > 1 ? (last - first) / 1e9 : 0.0,
-           (long long)first, (long long)last, max_lag / 1e6);
+           (long long)first, (long long)last, max_lag / 1e6, cpu);
     return 0;
 }
