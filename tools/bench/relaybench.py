@@ -407,6 +407,9 @@ class Runs:
     def __init__(self, a):
         self.a = a
         self.run = 0
+        # The soak (tools/bench/soak.py) keeps the Python sender: it fills
+        # the datagrams with a pattern that its receiver checks.
+        self.compiled_sender = getattr(a, "sender_exe", None)
 
     def ns(self, which):
         return ["ip", "netns", "exec", os.environ[f"UDPLAB_{which}_NS"], sys.executable, __file__]
@@ -429,7 +432,7 @@ class Runs:
         from finish_sender. With --sender-exe the compiled sender sends the
         whole schedule alone, in ticks of --tick-us."""
         run = self.run if run is None else run
-        if self.a.sender_exe and not extra:
+        if self.compiled_sender and not extra:
             return subprocess.Popen(["ip", "netns", "exec", os.environ["UDPLAB_HOSTS_NS"], self.a.sender_exe,
                                      str(rate), str(duration), str(run), str(self.a.size), str(start_ns),
                                      HOST_IFACE, str(self.a.tick_us)], stdout=subprocess.PIPE, text=True)
@@ -445,7 +448,7 @@ class Runs:
         return json.loads(p.communicate(timeout=timeout)[0].strip().splitlines()[-1])
 
     def send(self, rate, duration, senders=None, pacing=None):
-        senders = 1 if self.a.sender_exe else senders or self.a.senders
+        senders = 1 if self.compiled_sender else senders or self.a.senders
         start_ns = time.monotonic_ns() + 300_000_000  # one clock for all namespaces
         procs = [self.start_sender(rate, duration, start_ns, index=k, senders=senders, pacing=pacing)
                  for k in range(senders)]
