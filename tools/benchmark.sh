@@ -46,7 +46,7 @@ while [ $# -gt 0 ]; do
         --flood-seconds | --faults | --sample-every | --search-from | --search-max | --search-steps | \
         --search-resolution | --search-duration | --tick-us | --pin-cpu)
         args+=("$1" "$2"); shift 2 ;;
-    -h | --help) sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "benchmark: unknown option $1" >&2; exit 2 ;;
     esac
 done
