@@ -4,12 +4,21 @@
 # side by side. Builds the program if needed, then runs itself inside the test
 # bed (tools/testbed.sh). Needs root, like the lab.
 #
-#   tools/benchmark.sh [--rates 1000,2000,3000,5000,10000,20000] [--duration 10]
-#                      [--senders 1] [--pacing sleep|spin] [--subjects relay,socat]
-#                      [--profile] [--build-dir build/bench-win64]
+#   tools/benchmark.sh [--subjects relay,relay@1,socat] [--duration 5] [--search-from 1000]
+#                      [--search-max 20000] [--search-steps 8] [--search-duration 3]
+#                      [--rates LIST] [--python-sender [--senders 1] [--pacing sleep|spin]]
+#                      [--tick-us 1000] [--pin-cpu N|R:W] [--profile] [--build-dir build/bench-win64]
 #   tools/benchmark.sh --soak [--rate 600] [--calm 15] [--hold 5] [--observe 25]
 #                      [--flood-rate 6000] [--flood-seconds 10] [--faults LIST]
 #
+# Finds each subject's zero-loss rate by search, then measures what it
+# delivers at 1.5x and 2x that rate (--rates: a fixed list instead). The
+# sender is tools/bench/udpsend.c, built here with the host's gcc: it sleeps
+# between 1 ms ticks and sends each tick's datagrams in one call, so it takes
+# little of the processor the relay needs (--python-sender: the old one).
+# Subject relay@N is the relay with its wineserver kept on processor N
+# (taskset), as the README's Performance section advises; relay@R:W puts them
+# on two processors. --pin-cpu does the same for every relay run (--profile).
 # Prints a Markdown table at the end and writes it to BUILD_DIR/benchmark.md
 # (the raw figures to BUILD_DIR/benchmark.json). --profile instead counts
 # what one datagram costs in the relay under Wine: syscalls of the relay
@@ -24,17 +33,20 @@ cd "$root"
 
 build=$root/build/bench-win64
 mode=run
+python_sender=
 args=()
 while [ $# -gt 0 ]; do
     case "$1" in
     --build-dir) build=$(realpath -m "$2"); shift 2 ;;
     --profile) mode=profile; shift ;;
+    --python-sender) python_sender=1; shift ;;
     --soak) mode=soak; shift ;;
     --rates | --duration | --senders | --pacing | --subjects | --size | --drain | --pause | --perf-rate | \
         --profile-rate | --profile-window | --rate | --calm | --hold | --observe | --flood-rate | \
-        --flood-seconds | --faults | --sample-every)
+        --flood-seconds | --faults | --sample-every | --search-from | --search-max | --search-steps | \
+        --search-resolution | --search-duration | --tick-us | --pin-cpu)
         args+=("$1" "$2"); shift 2 ;;
-    -h | --help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "benchmark: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -46,6 +58,7 @@ if [ -z "${UDPLAB_RELAY_NS:-}" ]; then
             -DCMAKE_BUILD_TYPE=Release >/dev/null
     fi
     cmake --build "$build" --target NewUdpSrvr winprobe
+    gcc -O2 -Wall -Wextra -Werror -o "$build/udpsend" "$root/tools/bench/udpsend.c"
     if [ "$mode" = profile ]; then
         # The profile turns on the wineserver's request trace, which it writes
         # to the test bed's stderr: that goes to a file, shown only on failure.
@@ -57,6 +70,7 @@ if [ -z "${UDPLAB_RELAY_NS:-}" ]; then
         exit "$status"
     fi
     [ "$mode" = soak ] && args=(--soak "${args[@]}")
+    [ -n "$python_sender" ] && args=(--python-sender "${args[@]}")
     exec "$root/tools/testbed.sh" "$root/tools/benchmark.sh" --build-dir "$build" "${args[@]}"
 fi
 
@@ -66,6 +80,8 @@ if [ "$mode" = soak ]; then
 fi
 
 # Inside the test bed, in the relay's namespace.
+sender=()
+[ -z "$python_sender" ] && sender=(--sender-exe "$build/udpsend")
 exec python3 "$root/tools/bench/relaybench.py" "$mode" \
     --exe "$build/shell/NewUdpSrvr.exe" --probe "$build/tests/e2e/winprobe.exe" \
-    --out "$build/benchmark.md" "${args[@]}"
+    --out "$build/benchmark.md" "${sender[@]}" "${args[@]}"

@@ -192,6 +192,7 @@ def run_receiver(a):
     magic = labtraffic.MAGIC
     mono = time.monotonic_ns
     stop_at = None  # monotonic s after which we give up waiting
+    last_ns = None
     quiet_until = None
     while True:
         if stop_at is not None:
@@ -234,6 +235,7 @@ def run_receiver(a):
                     dup += 1
                     continue
                 seen[seq] = 1
+                last_ns = now
                 lat.append(now - sent_ns)
                 if a.record:
                     record.extend((seq, now))
@@ -242,7 +244,7 @@ def run_receiver(a):
     after = udp_snmp()
     values = sorted(lat)
     out = {
-        "received": len(values),
+        "received": len(values), "last_ns": last_ns,
         "foreign": foreign, "stale": stale, "duplicates": dup, "misrouted": misrouted,
         "lengths": {str(k): v for k, v in sorted(lengths.items())},
         "p50_us": None if not values else percentile(values, 50) / 1000.0,
@@ -327,7 +329,7 @@ def cpu_ticks(pid):
 class RelaySubject:
     name = "relay (Wine)"
 
-    def __init__(self, a, winedebug=None, stderr_path=None):
+    def __init__(self, a, winedebug=None, stderr_path=None, pin=None):
         import relaylab
         hosts = {h: relaylab.host_keys(recv_port(h), recv_group(h), send_port_value(h)) for h in range(HOSTS)}
         relaylab.write_ini(local=dict(relaylab.SAMPLE_LOCAL), hosts=hosts)
@@ -346,6 +348,14 @@ class RelaySubject:
         found = pids_here(lambda cmd, pid: read_text(f"/proc/{pid}/comm").strip() == comm)
         self.pid = self.relay.proc.pid if self.relay.proc.pid in found else (found or [self.relay.proc.pid])[0]
         self.server = wineserver_pid()
+        pin = pin or getattr(a, "pin_cpu", None)
+        if pin:
+            # All threads of both; "R:W" puts them on different processors,
+            # to measure what the scheduler does when it spreads them.
+            self.name = f"relay (Wine, CPU {pin})"
+            relay_cpu, server_cpu = (pin.split(":") + [pin])[:2]
+            for cpu, pid in ((relay_cpu, self.pid), (server_cpu, self.server)):
+                subprocess.run(["taskset", "-a", "-p", "-c", cpu, str(pid)], check=True, stdout=subprocess.DEVNULL)
 
     def pids(self):
         return {"relay": [self.pid], "wineserver": [self.server] if self.server else []}
@@ -397,6 +407,9 @@ class Runs:
     def __init__(self, a):
         self.a = a
         self.run = 0
+        # The soak (tools/bench/soak.py) keeps the Python sender: it fills
+        # the datagrams with a pattern that its receiver checks.
+        self.compiled_sender = getattr(a, "sender_exe", None)
 
     def ns(self, which):
         return ["ip", "netns", "exec", os.environ[f"UDPLAB_{which}_NS"], sys.executable, __file__]
@@ -416,9 +429,15 @@ class Runs:
 
     def start_sender(self, rate, duration, start_ns, run=None, index=0, senders=1, pacing=None, extra=()):
         """One paced sender in the hosts' namespace; its JSON summary comes
-        from finish_sender."""
+        from finish_sender. With --sender-exe the compiled sender sends the
+        whole schedule alone, in ticks of --tick-us."""
+        run = self.run if run is None else run
+        if self.compiled_sender and not extra:
+            return subprocess.Popen(["ip", "netns", "exec", os.environ["UDPLAB_HOSTS_NS"], self.a.sender_exe,
+                                     str(rate), str(duration), str(run), str(self.a.size), str(start_ns),
+                                     HOST_IFACE, str(self.a.tick_us)], stdout=subprocess.PIPE, text=True)
         return subprocess.Popen(self.ns("HOSTS") + ["send", "--rate", str(rate), "--duration", str(duration),
-                                                    "--run", str(self.run if run is None else run),
+                                                    "--run", str(run),
                                                     "--senders", str(senders), "--size", str(self.a.size),
                                                     "--index", str(index), "--start-ns", str(start_ns),
                                                     "--pacing", pacing or self.a.pacing, *extra],
@@ -429,7 +448,7 @@ class Runs:
         return json.loads(p.communicate(timeout=timeout)[0].strip().splitlines()[-1])
 
     def send(self, rate, duration, senders=None, pacing=None):
-        senders = senders or self.a.senders
+        senders = 1 if self.compiled_sender else senders or self.a.senders
         start_ns = time.monotonic_ns() + 300_000_000  # one clock for all namespaces
         procs = [self.start_sender(rate, duration, start_ns, index=k, senders=senders, pacing=pacing)
                  for k in range(senders)]
@@ -438,7 +457,8 @@ class Runs:
         firsts = [x["first_ns"] for x in parts if x["first_ns"]]
         lasts = [x["last_ns"] for x in parts if x["last_ns"]]
         span = (max(lasts) - min(firsts)) / 1e9 if sent > 1 else 0.0
-        return {"sent": sent, "errors": sum(x["errors"] for x in parts),
+        return {"sent": sent, "errors": sum(x["errors"] for x in parts), "first_ns": min(firsts) if firsts else None,
+                "sender_cpu_s": sum(x.get("cpu_s", 0.0) for x in parts),
                 "achieved": (sent - 1) / span if span > 0 else 0.0,
                 "max_lag_ms": max(x["max_lag_ms"] for x in parts)}
 
@@ -474,25 +494,58 @@ def usage(before, after, received):
     return out
 
 
-def measure(a, runs, subject, rate):
-    expected = int(rate * a.duration)
+def measure(a, runs, subject, rate, duration=None, phase="rate"):
+    duration = duration or a.duration
+    expected = int(rate * duration)
     pids = subject.pids()
     p = runs.start_receiver(expected)
     relay_before = udp_snmp()
     before = snapshot(pids)
-    s = runs.send(rate, a.duration)
+    s = runs.send(rate, duration)
     r = runs.finish_receiver(p)
     after = snapshot(pids)
     relay_after = udp_snmp()
     lost = s["sent"] - r["received"]
-    row = {"subject": subject.name, "rate": rate, **s, **r, "lost": lost,
+    # Delivered: what arrived over the time from the first send to the last
+    # arrival, so a backlog drained after the sender stopped does not count
+    # as throughput.
+    took = (r["last_ns"] - s["first_ns"]) / 1e9 if r["last_ns"] and s["first_ns"] else 0.0
+    delivered = r["received"] / max(took, duration) if r["received"] else 0.0
+    row = {"subject": subject.name, "rate": rate, "phase": phase, "delivered": delivered, **s, **r, "lost": lost,
            "loss_pct": 100.0 * lost / s["sent"] if s["sent"] else 0.0,
            "relay_ns_rcvbuf_errors": relay_after.get("RcvbufErrors", 0) - relay_before.get("RcvbufErrors", 0),
            "cpu": usage(before, after, r["received"])}
     print(f"bench: {subject.name:12} {rate:6}/s sent {s['sent']} ({s['achieved']:.0f}/s) "
-          f"received {r['received']} lost {lost} ({row['loss_pct']:.2f} %) "
+          f"received {r['received']} ({delivered:.0f}/s) lost {lost} ({row['loss_pct']:.2f} %) "
           f"p50 {fmt_us(r['p50_us'])} p99 {fmt_us(r['p99_us'])} max {fmt_us(r['max_us'])}", flush=True)
     return row
+
+
+def search_zero_loss(a, runs, subject):
+    """The highest rate that loses nothing, in at most --search-steps short
+    measurements: doubling from --search-from until a rate loses (or
+    --search-max passes), then halving the gap until it is below
+    --search-resolution of the rate. Returns the rate and the rows."""
+    rows, lo, hi, rate = [], 0, None, a.search_from
+    for _ in range(a.search_steps):
+        row = measure(a, runs, subject, rate, a.search_duration, phase="search")
+        rows.append(row)
+        if row["sent"] and row["lost"] == 0:
+            lo = rate
+        else:
+            hi = rate
+        time.sleep(a.pause)
+        if hi is None:
+            if rate >= a.search_max:
+                break
+            rate = min(rate * 2, a.search_max)
+        elif hi - lo <= a.search_resolution * hi:
+            break
+        else:
+            rate = (lo + hi) // 2
+    print(f"bench: {subject.name}: no loss up to {lo}/s"
+          + ("" if hi is not None else f" (the highest rate tried)"), flush=True)
+    return lo, rows
 
 
 def fmt_us(v):
@@ -516,23 +569,48 @@ def table(rows, info, a, load_end):
     lines = [
         f"Machine: {info['nproc']} CPUs, {info['cpu']}, kernel {info['kernel']}, {info['wine']}; "
         f"load average {info['load']} at start, {load_end} at end.",
-        f"Each rate: {a.duration:g} s of {a.size}-byte datagrams round-robin over 6 host channels, "
-        f"{a.senders} sender process(es), pacing {a.pacing}.",
+        f"{a.size}-byte datagrams round-robin over 6 host channels, "
+        + (f"relay:wineserver kept on CPU {a.pin_cpu}, " if a.pin_cpu else "")
+        + (f"compiled sender, {a.tick_us} µs ticks." if a.sender_exe
+         else f"{a.senders} Python sender process(es), pacing {a.pacing}."),
+        "" if a.rates else (f"Zero-loss rate: the highest of at most {a.search_steps} rates of {a.search_duration:g} s "
+                            f"without loss (doubling from {a.search_from}/s up to {a.search_max}/s, then halving "
+                            f"the gap); then {a.duration:g} s at 1.5× and 2× it."),
         "",
-        "| relayed by | rate /s | sent | achieved /s | received | lost | loss % | of it dropped at relay input "
-        "| p50 | p99 | max | CPU µs/datagram |",
-        "|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|---|",
+    ]
+    zero = {}  # the search's result per subject: its highest rate without loss
+    for r in rows:
+        if r.get("phase") == "search":
+            best = r["rate"] if r["sent"] and r["lost"] == 0 else 0
+            zero[r["subject"]] = max(zero.get(r["subject"], 0), best)
+    if zero:
+        lines += ["| relayed by | zero-loss rate /s | offered 1.5× | delivered /s | of zero-loss rate "
+                  "| offered 2× | delivered /s | of zero-loss rate |", "|---|--:|--:|--:|--:|--:|--:|--:|"]
+        for name, z in zero.items():
+            cells = []
+            for phase in ("1.5x", "2x"):
+                r = next((x for x in rows if x["subject"] == name and x.get("phase") == phase), None)
+                cells += ["-", "-", "-"] if r is None else [
+                    str(r["rate"]), f"{r['delivered']:.0f}", f"{100 * r['delivered'] / z:.0f} %" if z else "-"]
+            lines.append(f"| {name} | {z} | " + " | ".join(cells) + " |")
+        lines.append("")
+    lines += [
+        "| relayed by | phase | rate /s | sent | achieved /s | received | delivered /s | lost | loss % "
+        "| of it dropped at relay input | p50 | p99 | max | CPU µs/datagram |",
+        "|---|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|---|",
     ]
     for r in rows:
         cpu = ", ".join(f"{k} {v['cpu_us_per_dgram']:.0f}" for k, v in r["cpu"].items()
                         if v["cpu_us_per_dgram"] is not None) or "-"
-        lines.append(f"| {r['subject']} | {r['rate']} | {r['sent']} | {r['achieved']:.0f} | {r['received']} | "
+        lines.append(f"| {r['subject']} | {r.get('phase', 'rate')} | {r['rate']} | {r['sent']} | {r['achieved']:.0f} | "
+                     f"{r['received']} | {r['delivered']:.0f} | "
                      f"{r['lost']} | {r['loss_pct']:.2f} | {r['relay_ns_rcvbuf_errors']} | {fmt_us(r['p50_us'])} | {fmt_us(r['p99_us'])} | "
                      f"{fmt_us(r['max_us'])} | {cpu} |")
     lines += [
         "",
         "Latency: receive time minus send time, both time.monotonic_ns() (one clock across the namespaces), "
-        "so it includes both Python endpoints and the kernel paths, not only the relay. "
+        "so it includes the Python receiver and the kernel paths, not only the relay. "
+        "Delivered: datagrams received over the time from the first send to the last arrival. "
         "Dropped at relay input: receive-buffer overflows of the UDP sockets in the relay's namespace "
         "(/proc/net/snmp RcvbufErrors). CPU: user + system time of the relay process and the wineserver "
         "(socat: its six processes) per datagram received. The relay sends 512-byte datagrams (the 100 bytes "
@@ -547,13 +625,21 @@ def run_all(a):
     rows = []
     subjects = [s for s in a.subjects.split(",") if s]
     for name in subjects:
-        subject = RelaySubject(a) if name == "relay" else SocatSubject(a)
+        # relay@N: the relay with its wineserver kept on processor N.
+        subject = SocatSubject(a) if name == "socat" else RelaySubject(a, pin=name.partition("@")[2] or None)
         try:
             if not runs.warm_up():
                 raise SystemExit(f"bench: {subject.name} relays nothing")
-            for rate in a.rates:
-                rows.append(measure(a, runs, subject, rate))
-                time.sleep(a.pause)
+            if a.rates:
+                for rate in a.rates:
+                    rows.append(measure(a, runs, subject, rate))
+                    time.sleep(a.pause)
+            else:
+                zero_loss, found = search_zero_loss(a, runs, subject)
+                rows += found
+                for factor in (1.5, 2.0):
+                    rows.append(measure(a, runs, subject, int(zero_loss * factor), phase=f"{factor:g}x"))
+                    time.sleep(a.pause)
         finally:
             subject.stop()
         for r in rows:  # a side note per subject: where datagrams were dropped, what they cost
@@ -563,7 +649,8 @@ def run_all(a):
                                  for k, v in r["cpu"].items() if v["cpu_us_per_dgram"])
                 print(f"bench: {subject.name} {r['rate']}/s: dropped at relay input {r['relay_ns_rcvbuf_errors']}, "
                       f"at the KLOR receiver {r['rcvbuf_errors']}; lengths {r['lengths']}; misrouted "
-                      f"{r['misrouted']}; sender max lag {r['max_lag_ms']:.1f} ms; per datagram: {cost}", flush=True)
+                      f"{r['misrouted']}; sender max lag {r['max_lag_ms']:.1f} ms, CPU {r['sender_cpu_s']:.2f} s; "
+                      f"per datagram: {cost}", flush=True)
     with open("/proc/loadavg") as f:
         load_end = " ".join(f.read().split()[:3])
     text = table(rows, info, a, load_end)
@@ -747,12 +834,24 @@ def main(argv=None):
         p = sub.add_parser(name)
         p.add_argument("--exe", required=True)
         p.add_argument("--probe", required=True)
-        p.add_argument("--rates", type=rates, default=rates("1000,2000,3000,5000,10000,20000"))
-        p.add_argument("--duration", type=float, default=10.0, help="seconds of traffic per rate")
+        p.add_argument("--rates", type=rates, default=None,
+                       help="a fixed list of rates instead of the search and the 1.5x and 2x runs")
+        p.add_argument("--duration", type=float, default=5.0, help="seconds of traffic per fixed or overload rate")
+        p.add_argument("--search-from", type=int, default=1000)
+        p.add_argument("--search-max", type=int, default=20000)
+        p.add_argument("--search-steps", type=int, default=8, help="at most this many search measurements")
+        p.add_argument("--search-resolution", type=float, default=0.08,
+                       help="the search ends when the gap is below this share of the rate")
+        p.add_argument("--search-duration", type=float, default=3.0, help="seconds of traffic per search step")
+        p.add_argument("--sender-exe", help="the compiled sender (tools/bench/udpsend.c)")
+        p.add_argument("--pin-cpu", help="keep the relay and its wineserver on this processor (N), or the relay "
+                       "on R and the wineserver on W (R:W)")
+        p.add_argument("--tick-us", type=int, default=1000, help="the compiled sender's pacing tick")
         p.add_argument("--size", type=int, default=100)
         p.add_argument("--senders", type=int, default=1, help="sender processes sharing one schedule")
         p.add_argument("--pacing", choices=("sleep", "spin"), default="sleep")
-        p.add_argument("--subjects", default="relay,socat")
+        p.add_argument("--subjects", default="relay,relay@1,socat",
+                       help="relay, relay@N (kept on processor N, or relay@R:W) and socat")
         p.add_argument("--drain", type=float, default=1.0, help="quiet seconds that end a receive")
         p.add_argument("--pause", type=float, default=1.0, help="seconds between rates")
         p.add_argument("--out", required=True, help="Markdown file of the table")
