@@ -19,7 +19,7 @@ import struct
 import subprocess
 from types import SimpleNamespace
 
-from relaylab import ROOT, Checks, Relay, ini_path, parse_args, parse_record, wait_until
+from relaylab import ROOT, Checks, Relay, ini_path, parse_args, parse_record, probe, wait_until
 
 OLD_VERSION = "3.3.0"
 PRODUCT = "VQX UDP Broadcast Server"
@@ -158,6 +158,12 @@ def main():
     program = rf"C:\Program Files\{PRODUCT}\NewUdpSrvr.exe"
     data = rf"C:\ProgramData\{PRODUCT}"
     t.check(os.path.isfile(unix_path(program)), f"the program is {program}")
+    code, out = probe(args, "version", unix_path(program))
+    resource = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+    shown = ".".join(str(int(part)) for part in text.split("."))
+    t.check(code == 0 and resource.get("ProductName") == PRODUCT and resource.get("CompanyName") == publisher and
+            resource.get("ProductVersion") == text and shown == version,
+            f"name, publisher and version agree with the program's version resource ({resource})")
     menu = unix_path(rf"C:\users\{os.environ.get('USER', 'root')}\AppData\Roaming\Microsoft\Windows\Start Menu"
                      rf"\Programs\{PRODUCT}.lnk")
     startup = os.path.join(os.path.dirname(menu), "StartUp", f"{PRODUCT}.lnk")
