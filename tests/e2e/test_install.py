@@ -56,19 +56,28 @@ def unix_path(windows_path):
 
 
 def installed_products():
-    """(DisplayName, DisplayVersion, Publisher) of every installed product of ours."""
+    """{product code: (DisplayName, DisplayVersion, Publisher)} of every installed
+    product of ours, from the Add/Remove Programs entries."""
     out = subprocess.run(["wine", "reg", "query", UNINSTALL, "/s"], capture_output=True, text=True,
                          timeout=60).stdout.replace("\r\n", "\n")
-    products = []
-    for block in out.split("\n\n"):
+    products = {}
+    for block in out.strip().split("\n\n"):
         values = {}
-        for line in block.split("\n"):
+        for line in block.split("\n")[1:]:
             parts = line.strip().split(None, 2)
             if len(parts) == 3 and parts[1] == "REG_SZ":
                 values[parts[0]] = parts[2]
         if values.get("DisplayName") == PRODUCT:
-            products.append((values["DisplayName"], values.get("DisplayVersion"), values.get("Publisher")))
+            code = block.split("\n")[0].rsplit("\\", 1)[-1]
+            products[code] = (values["DisplayName"], values.get("DisplayVersion"), values.get("Publisher"))
     return products
+
+
+def one_product(version, publisher):
+    """The code of the one installed product of ours when it has this version
+    and publisher, else None."""
+    products = installed_products()
+    return next(iter(products)) if list(products.values()) == [(PRODUCT, version, publisher)] else None
 
 
 def product_icons():
@@ -148,20 +157,19 @@ def main():
         f.write(ini)
 
     t.check(msiexec("/i", old_msi) == 0, f"version {OLD_VERSION} installs")
-    t.check(installed_products() == [(PRODUCT, OLD_VERSION, publisher)],
-            f"one product of version {OLD_VERSION} ({installed_products()})")
+    t.check(one_product(OLD_VERSION, publisher), f"one product of version {OLD_VERSION} ({installed_products()})")
     t.check(msiexec("/i", msi) == 0, f"version {text} installs over it")
-    t.check(installed_products() == [(PRODUCT, version, publisher)],
-            f"one product of version {version} afterwards ({installed_products()})")
+    code = one_product(version, publisher)
+    t.check(code, f"one product of version {version} afterwards ({installed_products()})")
     t.check(ini_bytes() == ini, "NEWUDPSRVR.INI is untouched by install and upgrade")
 
     program = rf"C:\Program Files\{PRODUCT}\NewUdpSrvr.exe"
     data = rf"C:\ProgramData\{PRODUCT}"
     t.check(os.path.isfile(unix_path(program)), f"the program is {program}")
-    code, out = probe(args, "version", unix_path(program))
+    probed, out = probe(args, "version", unix_path(program))
     resource = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
     shown = ".".join(str(int(part)) for part in text.split("."))
-    t.check(code == 0 and resource.get("ProductName") == PRODUCT and resource.get("CompanyName") == publisher and
+    t.check(probed == 0 and resource.get("ProductName") == PRODUCT and resource.get("CompanyName") == publisher and
             resource.get("ProductVersion") == text and shown == version,
             f"name, publisher and version agree with the program's version resource ({resource})")
     menu = unix_path(rf"C:\users\{os.environ.get('USER', 'root')}\AppData\Roaming\Microsoft\Windows\Start Menu"
@@ -175,15 +183,15 @@ def main():
     t.check(len(icons) == 1 and icons[0].endswith("NewUdpSrvr.ico") and os.path.isfile(unix_path(icons[0])),
             f"Add/Remove Programs has the program's icon ({icons})")
 
-    log = run_installed(args, t, program, data) if shortcuts[0] else None
+    log = run_installed(args, t, *shortcuts[0]) if shortcuts[0] else None
 
     built = release()
     t.check(built[0] and msiexec("/i", msi) == 0, "the same version from another build installs")
-    t.check(installed_products() == [(PRODUCT, version, publisher)],
-            f"and leaves one product ({installed_products()})")
+    again = one_product(version, publisher)
+    t.check(again and again != code, f"and leaves one product, the new build's ({code} -> {installed_products()})")
 
     t.check(msiexec("/x", msi) == 0, "msiexec /x removes the product")
-    t.check(installed_products() == [], f"no product is left ({installed_products()})")
+    t.check(installed_products() == {}, f"no product is left ({installed_products()})")
     left = [p for p in (unix_path(program), menu, startup) if os.path.exists(p)]
     t.check(left == [], f"program and shortcuts are gone ({left})")
     t.check(log is not None and os.path.isfile(log), f"the log stays in the data folder ({log})")
