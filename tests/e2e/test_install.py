@@ -14,6 +14,7 @@ Windows directory from the start:
 - the INI is byte for byte the same after install, upgrade and removal.
 """
 import os
+import pwd
 import socket
 import struct
 import subprocess
@@ -172,7 +173,8 @@ def main():
     t.check(probed == 0 and resource.get("ProductName") == PRODUCT and resource.get("CompanyName") == publisher and
             resource.get("ProductVersion") == text and shown == version,
             f"name, publisher and version agree with the program's version resource ({resource})")
-    menu = unix_path(rf"C:\users\{os.environ.get('USER', 'root')}\AppData\Roaming\Microsoft\Windows\Start Menu"
+    # Wine gives the shortcuts of a per-machine install to the user's Start Menu.
+    menu = unix_path(rf"C:\users\{pwd.getpwuid(os.getuid()).pw_name}\AppData\Roaming\Microsoft\Windows\Start Menu"
                      rf"\Programs\{PRODUCT}.lnk")
     startup = os.path.join(os.path.dirname(menu), "StartUp", f"{PRODUCT}.lnk")
     shortcuts = [read_shortcut(p) if os.path.isfile(p) else None for p in (menu, startup)]
