@@ -10,15 +10,19 @@
 # changed host-side address brings the restart box, which ends the program; a
 # start with an empty NEWUDPSRVR.INI the configuration dialog that opens by
 # itself, and a fault provoked in one of its fields (winprobe fault-field) the
-# fatal exception report.
+# fatal exception report. Last, the installer's box when an older version is
+# installed over this one.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 build=$(cd "${1:-$root/build/win64}" && pwd)
 
-# Outside the test bed: run this script inside it.
+# Outside the test bed: make the installers (this version and an older one,
+# for the installer's own box), then run this script inside the test bed.
 if [ -z "${UDPLAB_RELAY_NS:-}" ]; then
+    "$here/release.sh" >/dev/null
+    "$here/release.sh" --version 3.3.0 >/dev/null
     exec "$here/testbed.sh" "$0" "$build"
 fi
 
@@ -176,3 +180,14 @@ probe answer "FATAL ERROR: Call Support" 0x10 1 10000 >/dev/null # MB_OK|MB_ICON
 probe gone 10000
 wait "$program_pid" || true
 program_pid=
+
+# The installer: this version installed, then the older one refused.
+# shellcheck source=/dev/null
+. "$root/build/release-x86_64/release.env"
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=" # no menu entries on the Linux desktop
+wine msiexec /i "$root/build/release/NewUdpSrvr-$RELAY_VERSION_TEXT-x64.msi" /qn
+wine msiexec /i "$root/build/release/NewUdpSrvr-3.03.00-x64.msi" &
+installer_pid=$!
+shoot "Install Failed" "$root/docs/box-install-newer.png"
+probe press "Install Failed" 1 >/dev/null # OK
+wait "$installer_pid" || true
