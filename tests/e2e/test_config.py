@@ -82,13 +82,15 @@ def run_group_change(args, t):
         t.check(not any(i.get("tag") == 3 for i in after), f"{what}: its old group no longer is")
         t.check(open_dialog(args, IDM_STATISTICS, STATISTICS_TITLE), f"{what}: Statistics opens")
         time.sleep(3.5)  # one refresh
+        seen += listener.drain()
         lines = probe(args, "list", STATISTICS_TITLE, STAT_LIST)[1].splitlines()
         host3 = next((line for line in lines if line.startswith("Host3")), "")
         t.check(host3.split()[2:4] == ["5", "5"], f"{what}: host 3 counted from 0 ({host3!r})")
-        seen += listener.drain()
         host0 = next((line for line in lines if line.startswith("Host0")), "Host0 - 0")
         heard = sum(1 for i in seen if i.get("tag") == 0)
-        t.check(int(host0.split()[2]) >= heard - 5, f"{what}: host 0 kept counting ({host0!r}, {heard} heard)")
+        # The list shows the counts of its last refresh, up to one period
+        # (3 s) old: host 0's share of 50/s in that time may be missing.
+        t.check(int(host0.split()[2]) >= heard - 30, f"{what}: host 0 kept counting ({host0!r}, {heard} heard)")
         probe(args, "press", STATISTICS_TITLE, STAT_OK)
     finally:
         sender.kill()
