@@ -212,13 +212,18 @@ HWND StartMainWindow(HINSTANCE instance) {
     MainWindow = window;
     AppendCommands(window);
     ShowWindow(window, SW_SHOWMINNOACTIVE);
-    // A process's first ShowWindow may take the show state that its starter
-    // put into STARTUPINFO instead (start /max), and that one activates the
-    // window: minimising it again hands the activation on as well.
-    if (!IsIconic(window) || GetActiveWindow() == window)
-        ShowWindow(window, SW_MINIMIZE);
+    KeepMinimisedAndInactive(window);
     UpdateWindow(window);
     return window;
+}
+
+void KeepMinimisedAndInactive(HWND window) {
+    if (IsIconic(window) && GetActiveWindow() != window)
+        return;
+    // Minimising alone leaves the only window of the desktop active; hiding
+    // hands the activation on, and the window comes back without it.
+    ShowWindow(window, SW_HIDE);
+    ShowWindow(window, SW_SHOWMINNOACTIVE);
 }
 
 int RunMessageLoop() {

@@ -159,6 +159,20 @@ TEST_F(MainWindowTest, WindowIsMinimisedNotActivatedAndRefusesRestoreAndMaximise
     EXPECT_FALSE(IsZoomed(MainWindow));
 }
 
+// The starter's show state may have shown the window maximised and active in
+// place of the program's first show (start /max): minimised and inactive
+// all the same.
+TEST_F(MainWindowTest, WindowShownMaximisedByTheStarterEndsMinimisedAndInactive) {
+    WriteSampleConfig({});
+    ASSERT_NE(nullptr, Start());
+    ShowWindow(MainWindow, SW_SHOWMAXIMIZED); // what the substituted first show does
+    ASSERT_EQ(MainWindow, GetActiveWindow());
+    KeepMinimisedAndInactive(MainWindow);
+    Drain();
+    EXPECT_TRUE(IsIconic(MainWindow));
+    EXPECT_NE(MainWindow, GetActiveWindow());
+}
+
 TEST_F(MainWindowTest, PaintMinimisesTheWindowAgain) {
     WriteSampleConfig({});
     ASSERT_NE(nullptr, Start());

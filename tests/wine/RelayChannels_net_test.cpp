@@ -105,6 +105,13 @@ class RelayTraffic : public RelayHarness {
             closesocket(receiver_);
         RelayHarness::TearDown();
     }
+    // Host 2 connected, and a KLOR-side receiver of what it relays.
+    void ConnectHostTwo() {
+        ConfigureHost(2);
+        StartChannels();
+        receiver_ = KlorReceiver(34074);
+        Connect(2);
+    }
     SOCKET sender_ = INVALID_SOCKET;
     SOCKET receiver_ = INVALID_SOCKET;
 };
@@ -156,10 +163,7 @@ TEST_F(RelayTraffic, RelaysPaddedDatagramsAndCountsThem) {
 // A connect request for a host whose channel is open rebuilds the channel
 // instead of leaking the open socket and failing at its own port.
 TEST_F(RelayTraffic, RepeatedConnectRebuildsTheChannel) {
-    ConfigureHost(2);
-    StartChannels();
-    receiver_ = KlorReceiver(34074);
-    Connect(2);
+    ConnectHostTwo();
     Connect(2);
     EXPECT_NE(HostChannel[2].socket, INVALID_SOCKET);
     EXPECT_EQ(HostChannel[2].socket, HostSockets[2]);
@@ -171,10 +175,7 @@ TEST_F(RelayTraffic, RepeatedConnectRebuildsTheChannel) {
 // A failed send: record with the datagram's host and the configured port,
 // the socket closed, datagrams discarded, and a new set-up 10 s later.
 TEST_F(RelayTraffic, FailedSendIsRecordedDiscardsAndRecovers) {
-    ConfigureHost(2);
-    StartChannels();
-    receiver_ = KlorReceiver(34074);
-    Connect(2);
+    ConnectHostTwo();
     ASSERT_EQ(SendFailed, 0);
     closesocket(SendSocket); // the socket fails under the channel's feet
     const DWORD failed = GetTickCount();
@@ -223,10 +224,7 @@ TEST_F(RelayTraffic, SuccessfulConnectResetsOnlyHighReceivedCounts) {
 // A 513-byte and an empty datagram fail the read: the channel is closed with
 // one record each and nothing is relayed; a reconnect relays again.
 TEST_F(RelayTraffic, OversizeAndEmptyDatagramsCloseTheChannel) {
-    ConfigureHost(2);
-    StartChannels();
-    receiver_ = KlorReceiver(34074);
-    Connect(2);
+    ConnectHostTwo();
     SendTo(sender_, Pattern(513, 5), "239.2.2.3", 7002);
     EXPECT_TRUE(Collect(receiver_, 1000, 1).empty());
     EXPECT_EQ(HostSockets[2], INVALID_SOCKET);
@@ -255,10 +253,7 @@ TEST_F(RelayTraffic, OversizeAndEmptyDatagramsCloseTheChannel) {
 // A notification carrying an error leaves a live channel as it is; a read
 // notification for a live socket that no channel holds reads nothing.
 TEST_F(RelayTraffic, IgnoredNotificationsLeaveSocketsAlone) {
-    ConfigureHost(2);
-    StartChannels();
-    receiver_ = KlorReceiver(34074);
-    Connect(2);
+    ConnectHostTwo();
     const SOCKET live = HostChannel[2].socket;
     SendMessageA(RecvChannelWindow, WM_SOCKETEVENT, live, static_cast<LPARAM>(10053u << 16 | FD_CLOSE));
     SendMessageA(RecvChannelWindow, WM_SOCKETEVENT, live, static_cast<LPARAM>(10054u << 16 | FD_READ));
@@ -327,10 +322,7 @@ TEST_F(RelayTraffic, SendSocketSearchesDownForAFreePort) {
 // old one names it and finds nothing to read. The new channel stays, with no
 // record.
 TEST_F(RelayTraffic, StaleReadNotificationLeavesTheNewChannel) {
-    ConfigureHost(2);
-    StartChannels();
-    receiver_ = KlorReceiver(34074);
-    Connect(2);
+    ConnectHostTwo();
     const SOCKET first = HostChannel[2].socket;
     for (unsigned char i = 0; i < 3; ++i)
         SendTo(sender_, Pattern(10, i), "239.2.2.3", 7002);
@@ -391,7 +383,7 @@ TEST_F(RelayTraffic, OwnOutputComingBackIsNotRelayed) {
     StartChannels();
     Connect(2);
     SendTo(sender_, Pattern(10, 1), "239.2.2.3", 7002);
-    PumpMessages(1500);
+    EXPECT_FALSE(PumpMessages(1500, [] { return HostCounters[2].received > 1; })) << "relayed round again";
     EXPECT_EQ(HostCounters[2].received, 1);
     EXPECT_EQ(HostCounters[2].sent, 1);
     const auto lines = LogLines();

@@ -187,13 +187,16 @@ def window_figures(a, start_ns, received, failed, t_from, t_clear, t_to):
         h = seq % HOSTS
         (not_sent if seq in failed else lost)[h] += 1
         last_missing[h] = seq
-    back = {}
+    back, outage = {}, {}
     for h, missing in last_missing.items():
         after = next((s for s in range(missing + HOSTS, last, HOSTS) if s in received), None)
-        # The send time of the first datagram delivered after the last loss.
-        back[h] = None if after is None else max(0.0, (start_ns + after * interval - t_clear) / 1e9)
+        # The send time of the first datagram delivered after the last loss,
+        # from the fault's start and from its end.
+        at = None if after is None else start_ns + after * interval
+        outage[h] = None if at is None else max(0.0, (at - t_from) / 1e9)
+        back[h] = None if at is None else max(0.0, (at - t_clear) / 1e9)
     return {"scheduled": last - first, "lost": sum(lost.values()), "not_sent": sum(not_sent.values()),
-            "lost_by_host": dict(sorted((lost + not_sent).items())), "back_s": back}
+            "lost_by_host": dict(sorted((lost + not_sent).items())), "back_s": back, "outage_s": outage}
 
 
 def summarise_records(lines):
@@ -222,6 +225,7 @@ def flat(samples, name, slack):
 
 def soak(a):
     info = relaybench.machine()
+    date = time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime())
     order = [f for f in a.faults.split(",") if f]
     a.duration = a.calm * 2 + len(order) * (a.hold + a.observe)
     expected = int(a.rate * a.duration)
@@ -248,14 +252,15 @@ def soak(a):
             t_from = time.monotonic_ns()
             print(f"soak: {name}: {what}", flush=True)
             inject(ctx)
+            t_clear = t_from  # a fault without a duration is over once made
             if clear is not None:
                 time.sleep(a.hold if name != "flood" else a.flood_seconds)
                 clear(ctx)
-            t_clear = time.monotonic_ns()
+                t_clear = time.monotonic_ns()
             deadline = t_from + (a.hold + a.observe) * 1e9
             time.sleep(max(0.0, (deadline - time.monotonic_ns()) / 1e9))
             phases.append({"name": name, "what": what, "t_from": t_from, "t_clear": t_clear,
-                           "t_to": time.monotonic_ns(), "log_before": before})
+                           "t_to": time.monotonic_ns()})
             phases[-1]["records"] = log_lines(subject.cwd)[before:]
         sent = relaybench.Runs.finish_sender(sender, a.duration + 120)
         got = runs.finish_receiver(receiver)
@@ -274,7 +279,7 @@ def soak(a):
     failed = set(sent["failed"])
     rows = []
     for p in phases:
-        row = {"name": p["name"], "what": p["what"],
+        row = {"name": p["name"], "what": p["what"], "t_from": p["t_from"], "t_clear": p["t_clear"],
                **window_figures(a, start_ns, received, failed, p["t_from"], p["t_clear"], p["t_to"]),
                "records": summarise_records(p["records"])}
         if p["name"] == "flood":
@@ -282,7 +287,7 @@ def soak(a):
         rows.append(row)
     calm = [window_figures(a, start_ns, received, failed, start_ns, start_ns, phases[0]["t_from"])] \
         if phases else []
-    result = {"machine": info, "settings": {k: getattr(a, k) for k in (
+    result = {"date": date, "machine": info, "settings": {k: getattr(a, k) for k in (
         "rate", "size", "duration", "calm", "hold", "observe", "flood_rate", "flood_seconds", "faults")},
         "sent": sent["sent"], "send_errors": sent["errors"], "received": got["received"],
         "corrupt": got["corrupt"], "corrupt_examples": got["corrupt_examples"], "lengths": got["lengths"],
@@ -302,25 +307,28 @@ def soak(a):
     return 0
 
 
-def fmt_back(back):
+def fmt_back(p):
+    back, outage = p["back_s"], p["outage_s"]
     if not back:
         return "no loss"
     if any(v is None for v in back.values()):
         return "not back: hosts " + ",".join(str(h) for h, v in sorted(back.items()) if v is None)
-    return f"{max(back.values()):.1f} s"
+    if p["t_clear"] == p["t_from"]:
+        return f"{max(back.values()):.1f} s"
+    return f"{max(outage.values()):.1f} s / {max(back.values()):.1f} s"
 
 
 def table(r):
     m, s = r["machine"], r["settings"]
     lines = [
-        f"Machine: {m['nproc']} CPUs, {m['cpu']}, kernel {m['kernel']}, {m['wine']}; load average "
+        f"Run {r['date']}. Machine: {m['nproc']} CPUs, {m['cpu']}, kernel {m['kernel']}, {m['wine']}; load average "
         f"{m['load']} at the start.",
         f"Steady traffic: {s['rate']} datagrams/s of {s['size']} bytes round-robin over 6 host channels for "
         f"{s['duration']:.0f} s; each fault held {s['hold']} s, then {s['observe']} s observed; flood "
         f"{s['flood_rate']}/s for {s['flood_seconds']} s.",
         "",
-        "| fault | steady datagrams in its window | lost | hosts that lost any (count) | every channel back "
-        "after the fault was cleared | records written |",
+        "| fault | steady datagrams in its window | lost | hosts that lost any (count) | every channel "
+        "relaying again, after the fault began / after it was cleared | records written |",
         "|---|--:|--:|---|---|---|",
     ]
     for c in r["calm"]:
@@ -333,7 +341,7 @@ def table(r):
             what += f" ({p['flood']['sent']} flood datagrams sent, {p['flood']['delivered']} delivered)"
         lines.append(f"| {what} | {p['scheduled']} | {lost} | "
                      f"{', '.join(f'{h}: {n}' for h, n in p['lost_by_host'].items()) or '-'} | "
-                     f"{fmt_back(p['back_s'])} | {'; '.join(p['records']) or 'none'} |")
+                     f"{fmt_back(p)} | {'; '.join(p['records']) or 'none'} |")
     lines += [
         "",
         f"Delivered {r['received']} of {r['sent']} steady datagrams (send errors on the hosts' side: "
