@@ -1,20 +1,28 @@
 #!/usr/bin/env bash
-# Pictures of the Statistics, Configuration and About dialogs for the README, taken
-# from the running program in the test bed:
+# Pictures of every dialog and box an operator can bring up from outside the
+# program, for the README and the operator guide, taken from the running
+# program in the test bed:
 #   tools/screenshots.sh [BUILD_DIR]       (default build/win64)
 # Starts NewUdpSrvr.exe with a sample NEWUDPSRVR.INI (four hosts), sends a few
 # datagrams from the hosts' side so the counts are not all zero, opens each
-# dialog through the system-menu commands, captures it from the X display into
-# docs/statistics.png, docs/configuration.png and docs/about.png, closes it and
-# ends the program.
+# dialog through the system-menu commands and each box through the dialogs,
+# captures it from the X display into docs/*.png and answers it. Then a
+# changed host-side address brings the restart box, which ends the program; a
+# start with an empty NEWUDPSRVR.INI the configuration dialog that opens by
+# itself, and a fault provoked in one of its fields (winprobe fault-field) the
+# fatal exception report. Last, the installer's box when an older version is
+# installed over this one.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 build=$(cd "${1:-$root/build/win64}" && pwd)
 
-# Outside the test bed: run this script inside it.
+# Outside the test bed: make the installers (this version and an older one,
+# for the installer's own box), then run this script inside the test bed.
 if [ -z "${UDPLAB_RELAY_NS:-}" ]; then
+    "$here/release.sh" >/dev/null
+    "$here/release.sh" --version 3.3.0 >/dev/null
     exec "$here/testbed.sh" "$0" "$build"
 fi
 
@@ -25,9 +33,14 @@ for f in "$exe" "$probe"; do
 done
 which import xdotool convert >/dev/null
 
-statistics_caption="VQX UDP Broadcast Server Data v3.04.00"
+# The captions that carry the version, as the build made them.
+# shellcheck source=/dev/null
+. "$build/release.env"
+statistics_caption="VQX UDP Broadcast Server Data v$RELAY_VERSION_TEXT"
 about_caption="About VQX UDP Broadcast Server"
-config_caption="VQX UDP Broadcast Server Configuration v3.04.00"
+config_caption="VQX UDP Broadcast Server Configuration v$RELAY_VERSION_TEXT"
+config_box="Server Configuration Process"
+main_title="VQX UDP Broadcast Sever"
 work=$(mktemp -d /tmp/udpshots.XXXXXX)
 program_pid=
 cleanup() {
@@ -68,18 +81,36 @@ EOF
 
 # Captures the top-level window titled CAPTION into FILE.
 capture() {
-    local caption=$1 file=$2 id
-    id=$(xdotool search --onlyvisible --name "^${caption}\$" | head -n1)
-    [ -n "$id" ] || { echo "screenshots: no window \"$caption\" on the display" >&2; exit 1; }
-    eval "$(xdotool getwindowgeometry --shell "$id")"
+    local caption=$1 file=$2 id best=0 WIDTH HEIGHT X Y W=0 H=0 BX BY
+    # The largest window of that title: a box can share its title with the
+    # minimised main window.
+    for id in $(xdotool search --onlyvisible --name "^${caption}\$"); do
+        eval "$(xdotool getwindowgeometry --shell "$id")"
+        if [ $((WIDTH * HEIGHT)) -gt "$best" ]; then
+            best=$((WIDTH * HEIGHT)) W=$WIDTH H=$HEIGHT BX=$X BY=$Y
+        fi
+    done
+    [ "$best" -gt 0 ] || { echo "screenshots: no window \"$caption\" on the display" >&2; exit 1; }
+    WIDTH=$W HEIGHT=$H X=$BX Y=$BY
     import -display "$DISPLAY" -window root "$work/screen.png"
     convert "$work/screen.png" -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$file"
     echo "screenshots: $file (${WIDTH}x${HEIGHT})"
 }
 
+# Waits for the box or dialog titled CAPTION and captures it into FILE.
+shoot() {
+    probe wait-box "$1" 10000
+    sleep 1 # a settled display
+    capture "$1" "$2"
+}
+
+start_program() {
+    wine "$exe" >/dev/null 2>&1 &
+    program_pid=$!
+}
+
 cd "$work" # UDPMessages.Log goes to the working directory
-wine "$exe" >/dev/null 2>&1 &
-program_pid=$!
+start_program
 probe state 15000 >/dev/null
 sleep 2 # the hosts join their groups from the message loop
 
@@ -96,20 +127,67 @@ capture "$statistics_caption" "$root/docs/statistics.png"
 probe press "$statistics_caption" 3001 >/dev/null # OK
 
 probe post-syscommand 1026 # IDM_CONFIGURE
-probe wait-box "$config_caption" 10000
+shoot "$config_caption" "$root/docs/configuration.png"
+# Add/Modify on host 0, which exists: the overwrite question; No.
+probe click "$config_caption" 2009 # IDC_ADDMODIFY
+shoot "$config_box" "$root/docs/box-host-exists.png"
+probe press "$config_box" 7 >/dev/null # No
+# A sending multicast address of three parts: Yes to the question, then the
+# warning about the address.
+probe type "$config_caption" 2005 "239.1.1" # IDC_SENDMCAST
+probe click "$config_caption" 2009
+probe answer "$config_box" 0x24 6 10000 >/dev/null # MB_YESNO|MB_ICONQUESTION, Yes
 sleep 1
-capture "$config_caption" "$root/docs/configuration.png"
+shoot "$config_box" "$root/docs/box-invalid-address.png"
+probe press "$config_box" 1 >/dev/null # OK
+# A host number beyond 5: the error on the help line.
+probe type "$config_caption" 2000 "9" # IDC_HOSTNUMBER
+probe click "$config_caption" 2009
+sleep 1
+capture "$config_caption" "$root/docs/configuration-error.png"
 probe press "$config_caption" 2011 >/dev/null # Cancel
 
 probe post-syscommand 1025 # IDM_ABOUT
-probe wait-box "$about_caption" 10000
-sleep 1
-capture "$about_caption" "$root/docs/about.png"
+shoot "$about_caption" "$root/docs/about.png"
 probe press "$about_caption" 108 >/dev/null # OK
 
-# Close from the system menu and confirm.
+# Close from the system menu: the confirmation; No.
 probe post-syscommand 0xF060
-probe answer "UDP Server" 0x124 6 10000 >/dev/null
+shoot "UDP Server" "$root/docs/box-close.png"
+probe press "UDP Server" 7 >/dev/null # No
+
+# A changed host-side address and OK: the restart box, then the program ends
+# (the boxes of the other hosts meet the first one's quit request and end at
+# once).
+probe post-syscommand 1026
+probe type "$config_caption" 2006 "198.51.100.9" # IDC_HOSTSIDE
+probe click "$config_caption" 2010               # IDC_CONFIG_OK
+shoot "$main_title" "$root/docs/box-restart.png"
+probe answer "$main_title" 0 1 10000 >/dev/null # MB_OK, OK
 probe gone 10000
 wait "$program_pid" || true
 program_pid=
+
+# The first start: no local addresses, the configuration dialog by itself.
+: >"$WINEPREFIX/drive_c/windows/NEWUDPSRVR.INI"
+start_program
+shoot "$config_caption" "$root/docs/configuration-first-start.png"
+# A fault inside a field of the dialog: the fatal exception report, whose OK
+# ends the program.
+probe fault-field "$config_caption" 2005 # IDC_SENDMCAST
+shoot "FATAL ERROR: Call Support" "$root/docs/box-fatal.png"
+probe answer "FATAL ERROR: Call Support" 0x10 1 10000 >/dev/null # MB_OK|MB_ICONHAND, OK
+probe gone 10000
+wait "$program_pid" || true
+program_pid=
+
+# The installer: this version installed, then the older one refused.
+# shellcheck source=/dev/null
+. "$root/build/release-x86_64/release.env"
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=" # no menu entries on the Linux desktop
+wine msiexec /i "$root/build/release/NewUdpSrvr-$RELAY_VERSION_TEXT-x64.msi" /qn
+wine msiexec /i "$root/build/release/NewUdpSrvr-3.03.00-x64.msi" &
+installer_pid=$!
+shoot "Install Failed" "$root/docs/box-install-newer.png"
+probe press "Install Failed" 1 >/dev/null # OK
+wait "$installer_pid" || true

@@ -54,6 +54,10 @@ make_template
 
 export WINEPREFIX=$run_dir/prefix
 cp -a "$template" "$WINEPREFIX"
+# Wine draws the caption buttons (close box, system-menu arrows) with glyphs of
+# the Marlett font. Debian's wine finds its own fonts (package fonts-wine) only
+# in the prefix's Fonts folder; without it the close box shows a letter "r".
+cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 
 # Xvfb picks a free display and tells its number on fd 3.
 ip netns exec "$lab-relay" Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$run_dir/display" \

@@ -14,6 +14,11 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 MAIN_TITLE = "VQX UDP Broadcast Sever"
+# The dialogs' captions carry the version of the build, which ctest passes to
+# the tests (the benchmark tools that share this file need no caption).
+VERSION_TEXT = os.environ.get("RELAY_VERSION_TEXT", "")
+CONFIG_TITLE = "VQX UDP Broadcast Server Configuration v" + VERSION_TEXT
+STATISTICS_TITLE = "VQX UDP Broadcast Server Data v" + VERSION_TEXT
 SC_CLOSE, SC_RESTORE, SC_MAXIMIZE = 0xF060, 0xF120, 0xF030
 IDM_ABOUT, IDM_CONFIGURE, IDM_STATISTICS = 1025, 1026, 1027
 IDOK, IDYES, IDNO = 1, 6, 7

@@ -7,7 +7,7 @@ import subprocess
 import tempfile
 import time
 
-from relaylab import (CLOSE_QUESTION, IDNO, IDYES, MAIN_TITLE,
+from relaylab import (CLOSE_QUESTION, CONFIG_TITLE, IDNO, IDYES, MAIN_TITLE,
                       SAMPLE_LOCAL, SC_MAXIMIZE, SC_RESTORE, Checks, Relay, answer_box, host_keys,
                       parse_args, probe, shown_state, wait_until, write_ini)
 
@@ -113,9 +113,6 @@ def bound_udp_ports():
     wineserver makes the program's sockets."""
     with open("/proc/net/udp") as f:
         return {int(line.split()[1].split(":")[1], 16) for line in f.readlines()[1:]}
-
-
-CONFIG_TITLE = "VQX UDP Broadcast Server Configuration v3.04.00"
 
 
 def configure_when_an_address_is_missing(args, t):

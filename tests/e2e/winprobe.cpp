@@ -170,11 +170,43 @@ int FakeWindow(const char* title, DWORD ms) {
     return 0;
 }
 
+// Hands a field of a dialog an address as its word-break procedure and asks
+// it to select a word, so that the field's procedure faults as a bug of its
+// own would: the program's fatal exception report comes up.
+int FaultField(const char* caption, int id) {
+    HWND dialog = WaitForBox(caption, 5000);
+    HWND field = dialog != nullptr ? GetDlgItem(dialog, id) : nullptr;
+    if (field == nullptr)
+        return 1;
+    SendMessageA(field, EM_SETWORDBREAKPROC, 0, 0x10);
+    PostMessageA(field, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(4, 4));
+    return 0;
+}
+
+// Prints the version resource's names and version of a program file, one
+// "Key=value" line each.
+int PrintVersion(const char* path) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+    std::string data(size, '\0');
+    if (size == 0 || !GetFileVersionInfoA(path, 0, size, data.data()))
+        return 1;
+    for (const char* key : {"CompanyName", "ProductName", "ProductVersion", "FileVersion"}) {
+        const std::string query = std::string("\\StringFileInfo\\040904b0\\") + key;
+        char* value = nullptr;
+        UINT length = 0;
+        if (VerQueryValueA(data.data(), query.c_str(), reinterpret_cast<void**>(&value), &length) && value)
+            std::printf("%s=%s\n", key, value);
+    }
+    return 0;
+}
+
 int Usage() {
     std::fprintf(stderr,
                  "usage: winprobe state|post-syscommand ID|answer CAPTION MB_FLAGS ID [MS]|"
                  "press CAPTION ID [MS]|click CAPTION ID [MS]|type CAPTION ID TEXT|select CAPTION ID INDEX|"
-                 "list CAPTION ID|wait-box CAPTION [MS]|fake-window TITLE MS|gone [MS]\n");
+                 "list CAPTION ID|wait-box CAPTION [MS]|fault-field CAPTION ID|version FILE|fake-window "
+                 "TITLE MS|gone [MS]\n");
     return 2;
 }
 
@@ -205,6 +237,10 @@ int main(int argc, char** argv) {
         return ListLines(argv[2], std::atoi(argv[3]));
     if (cmd == "wait-box" && argc > 2)
         return WaitForBox(argv[2], argc > 3 ? std::atoi(argv[3]) : 5000) ? 0 : 1;
+    if (cmd == "version" && argc > 2)
+        return PrintVersion(argv[2]);
+    if (cmd == "fault-field" && argc > 3)
+        return FaultField(argv[2], std::atoi(argv[3]));
     if (cmd == "fake-window" && argc > 3)
         return FakeWindow(argv[2], std::atoi(argv[3]));
     if (cmd == "gone") { // exit 0 once no main window exists

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-inline const char ConfigCaption[] = "VQX UDP Broadcast Server Configuration v3.04.00";
+inline const char ConfigCaption[] = RELAY_CONFIG_CAPTION;
 inline const char ConfigBoxCaption[] = "Server Configuration Process";
 
 struct BoxCreation {

@@ -7,6 +7,7 @@
 
 #include "config/HostConfig.h"
 #include "relay/HostCounters.h"
+#include "Version.h"
 #include "resources/resource.h"
 #include "shell/AppGlobals.h"
 #include "shell/MainWindow.h"
@@ -23,7 +24,7 @@
 #include <utility>
 #include <vector>
 
-inline const char StatisticsCaption[] = "VQX UDP Broadcast Server Data v3.04.00";
+inline const char StatisticsCaption[] = RELAY_DATA_CAPTION;
 inline const char AboutCaption[] = "About VQX UDP Broadcast Server";
 inline const UINT WM_RUNSTEP = WM_APP + 1; // Invoker: run the std::function in lparam
 inline const UINT WM_MARKER = WM_APP + 2;  // Invoker: count; posted after input to know it was handled

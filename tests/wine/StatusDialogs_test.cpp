@@ -134,7 +134,7 @@ TEST_F(StatusDialogs, TemplatesCarryTheirControls) {
         OnGui([&] {
             char text[64] = {};
             GetDlgItemTextA(dialog, IDC_ABOUT_VERSION, text, sizeof text);
-            EXPECT_STREQ(text, "Version 3.04.00");
+            EXPECT_STREQ(text, RELAY_ABOUT_VERSION);
             EXPECT_NE(SendDlgItemMessageA(dialog, IDC_ABOUT_ICON, STM_GETICON, 0, 0), 0);
             const int first = GetWindowTextLengthA(GetDlgItem(dialog, IDC_ABOUT_NAME1));
             const int second = GetWindowTextLengthA(GetDlgItem(dialog, IDC_ABOUT_NAME2));
