@@ -101,6 +101,12 @@ def receiver_socket(group, port, iface=None):
     """A socket bound to the port and joined to the group on the interface."""
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM, socket.IPPROTO_UDP)
     s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    # A roomy buffer: a receiver that stalls for a moment (a busy test
+    # machine) must not lose what the relay delivered.
+    try:
+        s.setsockopt(socket.SOL_SOCKET, getattr(socket, "SO_RCVBUFFORCE", 33), 8 << 20)
+    except OSError:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 8 << 20)
     s.bind(("", port))
     mreq = socket.inet_aton(group) + socket.inet_aton(iface or "0.0.0.0")
     s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP, mreq)
