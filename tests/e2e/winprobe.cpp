@@ -93,18 +93,24 @@ int AnswerBox(const char* caption, UINT type, int button, DWORD timeoutMs) {
     return pressed && shape == (type & MessageBoxShapeMask) ? 0 : 3;
 }
 
+// A control of a dialog found by its caption (NULL when either is missing).
+HWND DialogItem(const char* caption, int id, DWORD timeoutMs = 5000, HWND* dialog = nullptr) {
+    HWND found = WaitForBox(caption, timeoutMs);
+    if (dialog != nullptr)
+        *dialog = found;
+    return found != nullptr ? GetDlgItem(found, id) : nullptr;
+}
+
 // A dialog's button clicked without waiting for what the click opens.
 int ClickButton(const char* caption, int id, DWORD timeoutMs) {
-    HWND dialog = WaitForBox(caption, timeoutMs);
-    HWND button = dialog != nullptr ? GetDlgItem(dialog, id) : nullptr;
+    HWND button = DialogItem(caption, id, timeoutMs);
     return button != nullptr && PostMessageA(button, BM_CLICK, 0, 0) ? 0 : 1;
 }
 
 // Types over the whole text of an edit field, one character message each, as
 // the keyboard would; an empty text is a backspace over the selection.
 int TypeText(const char* caption, int id, const char* text) {
-    HWND dialog = WaitForBox(caption, 5000);
-    HWND field = dialog != nullptr ? GetDlgItem(dialog, id) : nullptr;
+    HWND field = DialogItem(caption, id);
     if (field == nullptr)
         return 1;
     SendMessageA(field, EM_SETSEL, 0, -1);
@@ -117,8 +123,8 @@ int TypeText(const char* caption, int id, const char* text) {
 
 // Selects a list line and tells the dialog, as a click on the line would.
 int SelectLine(const char* caption, int id, int index) {
-    HWND dialog = WaitForBox(caption, 5000);
-    HWND list = dialog != nullptr ? GetDlgItem(dialog, id) : nullptr;
+    HWND dialog = nullptr;
+    HWND list = DialogItem(caption, id, 5000, &dialog);
     if (list == nullptr || SendMessageA(list, LB_SETCURSEL, index, 0) == LB_ERR)
         return 1;
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
@@ -127,8 +133,7 @@ int SelectLine(const char* caption, int id, int index) {
 
 // Prints a list's lines. Across processes LB_GETTEXT comes back wide.
 int ListLines(const char* caption, int id) {
-    HWND dialog = WaitForBox(caption, 5000);
-    HWND list = dialog != nullptr ? GetDlgItem(dialog, id) : nullptr;
+    HWND list = DialogItem(caption, id);
     if (list == nullptr)
         return 1;
     const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
@@ -174,8 +179,7 @@ int FakeWindow(const char* title, DWORD ms) {
 // it to select a word, so that the field's procedure faults as a bug of its
 // own would: the program's fatal exception report comes up.
 int FaultField(const char* caption, int id) {
-    HWND dialog = WaitForBox(caption, 5000);
-    HWND field = dialog != nullptr ? GetDlgItem(dialog, id) : nullptr;
+    HWND field = DialogItem(caption, id);
     if (field == nullptr)
         return 1;
     SendMessageA(field, EM_SETWORDBREAKPROC, 0, 0x10);

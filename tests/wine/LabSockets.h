@@ -35,14 +35,16 @@ inline void SendForHost(SOCKET s, int host, int count, const sockaddr_in& to) {
         sendto(s, bytes, sizeof bytes, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
 }
 
-// Joined to 239.1.1.1 at wire port 34074 (sending port "6789"); non-blocking.
-inline SOCKET KlorReceiver() {
+// Joined to 239.1.1.1 on the KLOR-side interface at the given port on the
+// wire (34074: sending port "6789"); non-blocking. INVALID_SOCKET on failure.
+inline SOCKET KlorReceiver(u_short wirePort = 34074) {
     WSADATA data;
     WSAStartup(MAKEWORD(1, 1), &data);
     SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in local = {};
     local.sin_family = AF_INET;
-    local.sin_port = htons(34074);
+    local.sin_port = htons(wirePort);
+    local.sin_addr.s_addr = inet_addr("203.0.113.1");
     ip_mreq join = {};
     join.imr_multiaddr.s_addr = inet_addr("239.1.1.1");
     join.imr_interface.s_addr = inet_addr("203.0.113.1");

@@ -2,6 +2,7 @@
 // sends to the host-side groups through 198.51.100.1 and listens on the
 // KLOR-side group through 203.0.113.1; multicast loopback brings both ways
 // back into this namespace.
+#include "LabSockets.h"
 #include "RelayHarness.h"
 
 #include <climits>
@@ -26,31 +27,10 @@ sockaddr_in Address(const char* ip, u_short portValue) {
     return a;
 }
 
-// A host of the lab: sends to its groups through the host-side interface.
-SOCKET HostSender() {
-    SOCKET s = UdpSocket();
-    const u_long hostSide = inet_addr("198.51.100.1");
-    setsockopt(s, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&hostSide), sizeof hostSide);
-    return s;
-}
-
 void SendTo(SOCKET s, const std::string& bytes, const char* group, u_short port) {
     const sockaddr_in to = Address(group, htons(port));
     sendto(s, bytes.data(), static_cast<int>(bytes.size()), 0, reinterpret_cast<const sockaddr*>(&to),
            sizeof to);
-}
-
-// A KLOR-side receiver of the send group at the given port on the wire.
-SOCKET KlorReceiver(u_short wirePort) {
-    SOCKET s = UdpSocket();
-    const sockaddr_in local = Address("203.0.113.1", htons(wirePort));
-    EXPECT_EQ(bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local), 0) << WSAGetLastError();
-    ip_mreq join;
-    join.imr_multiaddr.s_addr = inet_addr("239.1.1.1");
-    join.imr_interface.s_addr = inet_addr("203.0.113.1");
-    EXPECT_EQ(setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&join), sizeof join),
-              0);
-    return s;
 }
 
 bool Readable(SOCKET s) {
