@@ -51,8 +51,8 @@ void SaveFailureText(char* text, size_t size, int host, DWORD error) {
     AccountName(account);
     std::snprintf(text, size,
                   "Error in writing %s:\n%s\n\nHost %d is not saved; your entries stay in the dialog.\n\n"
-                  "To change the configuration, close this server, then start it again with Run as "
-                  "administrator.\nOr have an administrator allow this account to change the file:\n"
+                  "To change the configuration, close this server first, then start it again with Run as "
+                  "administrator.\nOr have an administrator give this account the right to change the file:\n"
                   "icacls \"%s\" /grant \"%s\":M",
                   path, reason, host, path, account);
 }
