@@ -156,12 +156,14 @@ probe post-syscommand 0xF060
 shoot "UDP Server" "$root/docs/box-close.png"
 probe press "UDP Server" 7 >/dev/null # No
 
-# A changed host-side address and OK: the restart box, then the program ends
-# (the boxes of the other hosts meet the first one's quit request and end at
-# once).
+# A changed host-side address stored with Add/Modify, and OK: the restart
+# box, then the program ends (the boxes of the other hosts meet the first
+# one's quit request and end at once).
 probe post-syscommand 1026
-probe type "$config_caption" 2006 "198.51.100.9" # IDC_HOSTSIDE
-probe click "$config_caption" 2010               # IDC_CONFIG_OK
+probe type "$config_caption" 2006 "198.51.100.9"    # IDC_HOSTSIDE
+probe click "$config_caption" 2009                  # IDC_ADDMODIFY
+probe answer "$config_box" 0x24 6 10000 >/dev/null # MB_YESNO|MB_ICONQUESTION, Yes
+probe click "$config_caption" 2010                  # IDC_CONFIG_OK
 shoot "$main_title" "$root/docs/box-restart.png"
 probe answer "$main_title" 0 1 10000 >/dev/null # MB_OK, OK
 probe gone 10000
