@@ -27,8 +27,8 @@ const char DefaultSendGroup[] = "233.1.2.5";
 enum : int { LowestSendPort = 6789, HighestSendPort = 64999, HighestHost = 5 };
 enum : int { LineSize = 128, FieldTextSize = 16, SendPortTextSize = 9, BoxTextSize = 1024 };
 
-// Hosts whose stored entry an Add/Modify of this opening changed: OK
-// connects them again.
+// Hosts whose entry an Add/Modify stored new or changed and that OK has
+// not connected since: a Cancel leaves them for the OK of a later opening.
 int HostStored[6];
 
 // The seven fields; their text limits are set in this order.
@@ -99,8 +99,6 @@ void FillFromStore(HWND dialog) {
 
 INT_PTR OpenConfigDialog(HWND dialog) {
     ClearChangeFlags();
-    for (int& stored : HostStored)
-        stored = 0;
     PrepareConfigDialog(dialog);
     FillFromStore(dialog);
     SetFocus(GetDlgItem(dialog, IDC_SENDMCAST));
