@@ -5,8 +5,6 @@
 
 #include "relay/RecvChannel.h"
 
-#include <functional>
-
 namespace {
 
 [[maybe_unused]] const auto* const Environment =
@@ -285,7 +283,7 @@ LRESULT CALLBACK NoteConnect(int code, WPARAM wparam, LPARAM lparam) {
 }
 
 // Add/Modify of a host that exists: the question, answered Yes.
-void AddModifyOverwriting(HWND dialog) {
+void AddModifyAnsweringYes(HWND dialog) {
     BoxAnswerer overwrite(ConfigBoxCaption, MB_YESNO | MB_ICONQUESTION, IDYES);
     Click(dialog, IDC_ADDMODIFY);
     EXPECT_TRUE(WaitUntil(5000, [&] { return overwrite.Answered() == 1; }));
@@ -316,45 +314,35 @@ std::vector<int> PressOk(HWND dialog) {
 // address that differs from the one the relay runs with: a keystroke, a
 // failed Add/Modify or an address typed again unchanged applies nothing.
 TEST_F(ConfigDialog, OkAppliesOnlyWhatWasStored) {
+    enum Then { Nothing, AddModify, AddModifyOverwriting };
     const struct {
         const char* name;
-        std::function<void(HWND)> steps;
+        std::vector<std::pair<int, const char*>> typed;
+        Then then;
         std::vector<int> connects;
     } rows[] = {
         {"host 0's group changed and stored",
-         [](HWND dialog) {
-             Type(dialog, IDC_RECVMCAST, "239.9.9.9");
-             AddModifyOverwriting(dialog);
-         },
+         {{IDC_RECVMCAST, "239.9.9.9"}},
+         AddModifyOverwriting,
          {1, 0, 0, 0, 0, 0}},
         {"a keystroke in host 1's port, never added",
-         [](HWND dialog) {
-             Type(dialog, IDC_HOSTNUMBER, "1");
-             Type(dialog, IDC_RECVPORT, "7001");
-         },
+         {{IDC_HOSTNUMBER, "1"}, {IDC_RECVPORT, "7001"}},
+         Nothing,
          {0, 0, 0, 0, 0, 0}},
         {"host 1 added, failing at its port",
-         [](HWND dialog) {
-             Type(dialog, IDC_HOSTNUMBER, "1");
-             Type(dialog, IDC_RECVPORT, "7001");
-             Type(dialog, IDC_RECVMCAST, "239.2.2.2");
-             Type(dialog, IDC_SENDPORT, "6788");
-             Click(dialog, IDC_ADDMODIFY);
-         },
+         {{IDC_HOSTNUMBER, "1"},
+          {IDC_RECVPORT, "7001"},
+          {IDC_RECVMCAST, "239.2.2.2"},
+          {IDC_SENDPORT, "6788"}},
+         AddModify,
          {0, 0, 0, 0, 0, 0}},
-        {"the host-side address typed again unchanged",
-         [](HWND dialog) {
-             Type(dialog, IDC_HOSTSIDE, "198.51.100.1");
-             Type(dialog, IDC_KLORSIDE, "203.0.113.1");
-             AddModifyOverwriting(dialog);
-         },
+        {"the local addresses typed again unchanged",
+         {{IDC_HOSTSIDE, "198.51.100.1"}, {IDC_KLORSIDE, "203.0.113.1"}},
+         AddModifyOverwriting,
          {0, 0, 0, 0, 0, 0}},
         {"a new host-side address, Add/Modify failing at the port",
-         [](HWND dialog) {
-             Type(dialog, IDC_HOSTSIDE, "198.51.100.9");
-             Type(dialog, IDC_SENDPORT, "6788");
-             AddModifyOverwriting(dialog);
-         },
+         {{IDC_HOSTSIDE, "198.51.100.9"}, {IDC_SENDPORT, "6788"}},
+         AddModifyOverwriting,
          {0, 0, 0, 0, 0, 0}},
     };
     ConnectHook = SetWindowsHookExA(WH_GETMESSAGE, NoteConnect, nullptr, GetCurrentThreadId());
@@ -365,7 +353,12 @@ TEST_F(ConfigDialog, OkAppliesOnlyWhatWasStored) {
         BoxesCreated.clear();
         std::vector<int> connects;
         DriveDialog(ConfigCaption, OpenConfigure, [&](HWND dialog) {
-            row.steps(dialog);
+            for (const auto& typed : row.typed)
+                Type(dialog, typed.first, typed.second);
+            if (row.then == AddModify)
+                Click(dialog, IDC_ADDMODIFY);
+            if (row.then == AddModifyOverwriting)
+                AddModifyAnsweringYes(dialog);
             connects = PressOk(dialog);
         });
         EXPECT_EQ(connects, row.connects) << row.name;
@@ -439,7 +432,7 @@ TEST_F(ConfigDialog, FailedWriteIsToldAndNothingIsTakenAsStored) {
         DriveDialog(ConfigCaption, OpenConfigure, [](HWND dialog) {
             Type(dialog, IDC_HOSTSIDE, "198.51.100.9");
             Type(dialog, IDC_RECVMCAST, "239.9.9.9");
-            AddModifyOverwriting(dialog);
+            AddModifyAnsweringYes(dialog);
             std::string shown;
             {
                 BoxAnswerer failure(ConfigBoxCaption, MB_OK | MB_ICONERROR, IDOK);
@@ -481,7 +474,7 @@ TEST_F(ConfigDialog, GapInTheHostsKeepsEachHostsOwnLine) {
             Type(dialog, IDC_RECVPORT, "7002");
             Type(dialog, IDC_RECVMCAST, "239.2.2.3");
             Type(dialog, IDC_SENDPORT, sendPort);
-            AddModifyOverwriting(dialog);
+            AddModifyAnsweringYes(dialog);
         }
         EXPECT_EQ(ListLines(dialog, IDC_HOSTLIST),
                   (std::vector<std::string>{
