@@ -368,6 +368,23 @@ TEST_F(ConfigDialog, OkAppliesOnlyWhatWasStored) {
     UnhookWindowsHookEx(ConnectHook);
 }
 
+// What Add/Modify stored before a Cancel is connected by the OK of a later
+// opening.
+TEST_F(ConfigDialog, OkAfterCancelConnectsWhatWasStored) {
+    StoreLocalAddresses();
+    StoreHost(0);
+    ConnectHook = SetWindowsHookExA(WH_GETMESSAGE, NoteConnect, nullptr, GetCurrentThreadId());
+    DriveDialog(ConfigCaption, OpenConfigure, [](HWND dialog) {
+        Type(dialog, IDC_RECVMCAST, "239.9.9.9");
+        AddModifyAnsweringYes(dialog);
+        Click(dialog, IDC_CONFIG_CANCEL);
+    });
+    std::vector<int> connects;
+    DriveDialog(ConfigCaption, OpenConfigure, [&](HWND dialog) { connects = PressOk(dialog); });
+    UnhookWindowsHookEx(ConnectHook);
+    EXPECT_EQ(connects, (std::vector<int>{1, 0, 0, 0, 0, 0}));
+}
+
 namespace {
 
 bool ConfigFileWritable() {
