@@ -145,6 +145,18 @@ probe type "$config_caption" 2000 "9" # IDC_HOSTNUMBER
 probe click "$config_caption" 2009
 sleep 1
 capture "$config_caption" "$root/docs/configuration-error.png"
+# A file that cannot be written, as the Windows folder is to a standard user
+# (the test bed runs as root, whom only the immutable flag stops): Add/Modify
+# of host 0 tells the file, the reason and what to do.
+chattr +i "$WINEPREFIX/drive_c/windows/NEWUDPSRVR.INI"
+probe type "$config_caption" 2005 "239.1.1.1" # IDC_SENDMCAST
+probe type "$config_caption" 2000 "0"         # IDC_HOSTNUMBER
+probe click "$config_caption" 2009
+probe answer "$config_box" 0x24 6 10000 >/dev/null # MB_YESNO|MB_ICONQUESTION, Yes
+sleep 1
+shoot "$config_box" "$root/docs/box-not-saved.png"
+probe answer "$config_box" 0x10 1 10000 >/dev/null # MB_OK|MB_ICONHAND, OK
+chattr -i "$WINEPREFIX/drive_c/windows/NEWUDPSRVR.INI"
 probe press "$config_caption" 2011 >/dev/null # Cancel
 
 probe post-syscommand 1025 # IDM_ABOUT
