@@ -59,18 +59,19 @@ int GetParamsFromINIFile(HWND mainWindow) {
         return 0;
     std::memset(Scratch, 0, sizeof(HostEntry));
     LocalAddressTexts& file = LocalAddressFileBuffers;
-    if (!LoadLocalAddress("SENDMCASTADD", file.SENDMCASTADD, LocalAddresses.SENDMCASTADD) ||
-        !LoadLocalAddress("HOSTSIDEIPADDRESS", file.HOSTSIDEIPADDRESS, LocalAddresses.HOSTSIDEIPADDRESS) ||
-        !LoadLocalAddress("KLORSIDEIPADDRESS", file.KLORSIDEIPADDRESS, LocalAddresses.KLORSIDEIPADDRESS)) {
+    if (LoadLocalAddress("SENDMCASTADD", file.SENDMCASTADD, LocalAddresses.SENDMCASTADD) &&
+        LoadLocalAddress("HOSTSIDEIPADDRESS", file.HOSTSIDEIPADDRESS, LocalAddresses.HOSTSIDEIPADDRESS) &&
+        LoadLocalAddress("KLORSIDEIPADDRESS", file.KLORSIDEIPADDRESS, LocalAddresses.KLORSIDEIPADDRESS)) {
+        for (int host = 0; host < static_cast<int>(HOST_COUNT); ++host) {
+            ReadHostSettings(Scratch, host);
+            StoreHostSettings(Scratch, host);
+        }
+        ReleaseScratch();
+    } else {
         // Without its local addresses the relay cannot run: ask the operator.
         PostMessageA(mainWindow, WM_SYSCOMMAND, IDM_CONFIGURE, 0);
-        return 1;
     }
-    for (int host = 0; host < static_cast<int>(HOST_COUNT); ++host) {
-        ReadHostSettings(Scratch, host);
-        StoreHostSettings(Scratch, host);
-    }
-    ReleaseScratch();
+    StartupAddresses = LocalAddresses; // what the channels are set up with
     return 1;
 }
 
@@ -98,15 +99,30 @@ void StoreHostSettings(const HostEntry* scratch, int host) {
     std::memcpy(HostTable[host].SENDUDPPORTID, scratch->SENDUDPPORTID, PORT_TEXT_SIZE);
 }
 
-void WriteHostSettings(unsigned short host) {
+int WriteConfigKey(const char* section, const char* key, const char* value) {
+    return WritePrivateProfileStringA(section, key, value, ConfigFileName) ? 1 : 0;
+}
+
+int WriteHostSettings(const HostEntry* entry, unsigned short host) {
     if (host >= HOST_COUNT)
-        return; // there is no such host channel to write
+        return 1; // there is no such host channel to write
     char section[16];
     HostSectionName(section, host);
-    const HostEntry& entry = HostTable[host];
-    WritePrivateProfileStringA(section, "RECVUDPPORTID", entry.RECVUDPPORTID, ConfigFileName);
-    WritePrivateProfileStringA(section, "RECVMCASTADDR", entry.RECVMCASTADDR, ConfigFileName);
-    WritePrivateProfileStringA(section, "SENDUDPPORTID", entry.SENDUDPPORTID, ConfigFileName);
+    HostEntry& stored = HostTable[host];
+    const struct {
+        const char* key;
+        const char* value;
+        char* storedValue;
+        size_t size;
+    } keys[] = {{"RECVUDPPORTID", entry->RECVUDPPORTID, stored.RECVUDPPORTID, PORT_TEXT_SIZE},
+                {"RECVMCASTADDR", entry->RECVMCASTADDR, stored.RECVMCASTADDR, ADDRESS_TEXT_SIZE},
+                {"SENDUDPPORTID", entry->SENDUDPPORTID, stored.SENDUDPPORTID, PORT_TEXT_SIZE}};
+    for (const auto& key : keys) {
+        if (!WriteConfigKey(section, key.key, key.value))
+            return 0;
+        std::snprintf(key.storedValue, key.size, "%s", key.value);
+    }
+    return 1;
 }
 
 void ClearChangeFlags() {

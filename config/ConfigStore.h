@@ -11,5 +11,11 @@ extern const char LocalAddressSection[]; // "LOCAL_DTE_ADDR"
 int GetParamsFromINIFile(HWND mainWindow);
 void ReadHostSettings(HostEntry* scratch, int host);
 void StoreHostSettings(const HostEntry* scratch, int host);
-void WriteHostSettings(unsigned short host);
+// Writes one key; 0 when NEWUDPSRVR.INI could not be written, with the
+// reason in GetLastError.
+int WriteConfigKey(const char* section, const char* key, const char* value);
+// Writes host `host`'s three keys from `entry`, each taken into HostTable
+// once it is on file, so that the table never holds a value the file does
+// not. 0 at the first key that could not be written (GetLastError tells why).
+int WriteHostSettings(const HostEntry* entry, unsigned short host);
 void ClearChangeFlags();

@@ -29,6 +29,10 @@ extern LocalAddressTexts LocalAddresses;
 // them, the configuration dialog fills them just before writing a key.
 extern LocalAddressTexts LocalAddressFileBuffers;
 
+// The local addresses as loaded at start-up, which the relay's channels were
+// set up with: a stored interface address that differs needs a restart.
+extern LocalAddressTexts StartupAddresses;
+
 extern int HostConfigured[6];
 extern int HostModified[6];
 extern int SendMcastModified;
@@ -39,3 +43,8 @@ extern int KLORSideModified;
 bool IsUnconfiguredPortValue(const char* recvPort);
 // The display rule: a port text that is empty or begins with '?' is no host.
 bool PortTextNamesHost(const char* recvPort);
+// A port text the relay can bind or send to: digits only, 1 to 65535.
+bool IsPortNumberText(const char* port);
+// An entry whose channel can be connected: its receiving port is a port
+// number and its receiving group passes the address check.
+bool IsUsableHostEntry(const HostEntry& entry);

@@ -145,6 +145,18 @@ probe type "$config_caption" 2000 "9" # IDC_HOSTNUMBER
 probe click "$config_caption" 2009
 sleep 1
 capture "$config_caption" "$root/docs/configuration-error.png"
+# A file that cannot be written, as the Windows folder is to a standard user
+# (the test bed runs as root, whom only the immutable flag stops): Add/Modify
+# of host 0 tells the file, the reason and what to do.
+chattr +i "$WINEPREFIX/drive_c/windows/NEWUDPSRVR.INI"
+probe type "$config_caption" 2005 "239.1.1.1" # IDC_SENDMCAST
+probe type "$config_caption" 2000 "0"         # IDC_HOSTNUMBER
+probe click "$config_caption" 2009
+probe answer "$config_box" 0x24 6 10000 >/dev/null # MB_YESNO|MB_ICONQUESTION, Yes
+sleep 1
+shoot "$config_box" "$root/docs/box-not-saved.png"
+probe answer "$config_box" 0x10 1 10000 >/dev/null # MB_OK|MB_ICONHAND, OK
+chattr -i "$WINEPREFIX/drive_c/windows/NEWUDPSRVR.INI"
 probe press "$config_caption" 2011 >/dev/null # Cancel
 
 probe post-syscommand 1025 # IDM_ABOUT
@@ -156,12 +168,14 @@ probe post-syscommand 0xF060
 shoot "UDP Server" "$root/docs/box-close.png"
 probe press "UDP Server" 7 >/dev/null # No
 
-# A changed host-side address and OK: the restart box, then the program ends
-# (the boxes of the other hosts meet the first one's quit request and end at
-# once).
+# A changed host-side address stored with Add/Modify, and OK: the restart
+# box, then the program ends (the boxes of the other hosts meet the first
+# one's quit request and end at once).
 probe post-syscommand 1026
-probe type "$config_caption" 2006 "198.51.100.9" # IDC_HOSTSIDE
-probe click "$config_caption" 2010               # IDC_CONFIG_OK
+probe type "$config_caption" 2006 "198.51.100.9"    # IDC_HOSTSIDE
+probe click "$config_caption" 2009                  # IDC_ADDMODIFY
+probe answer "$config_box" 0x24 6 10000 >/dev/null # MB_YESNO|MB_ICONQUESTION, Yes
+probe click "$config_caption" 2010                  # IDC_CONFIG_OK
 shoot "$main_title" "$root/docs/box-restart.png"
 probe answer "$main_title" 0 1 10000 >/dev/null # MB_OK, OK
 probe gone 10000

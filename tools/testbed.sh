@@ -43,6 +43,9 @@ cleanup() {
     [ -n "${WINEPREFIX:-}" ] && ip netns exec "$lab-relay" env WINEPREFIX="$WINEPREFIX" wineserver -k 2>/dev/null
     [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null
     "$here/lab.sh" down "$lab"
+    # A Win32 test makes NEWUDPSRVR.INI immutable for a while; one that died
+    # meanwhile must not leave a file that nothing can remove.
+    chattr -f -i "$run_dir/prefix/drive_c/windows/NEWUDPSRVR.INI" 2>/dev/null
     rm -rf "$run_dir"
 }
 trap cleanup EXIT

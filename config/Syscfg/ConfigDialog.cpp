@@ -8,6 +8,7 @@
 #include "config/HostConfig.h"
 #include "config/Syscfg/FieldFilter.h"
 #include "config/Syscfg/FieldRules.h"
+#include "config/Syscfg/SaveFailure.h"
 #include "relay/HostCounters.h"
 #include "relay/RecvChannel.h"
 #include "resources/resource.h"
@@ -24,7 +25,11 @@ const char RestartText[] =
 const char DefaultSendPort[] = "6789";
 const char DefaultSendGroup[] = "233.1.2.5";
 enum : int { LowestSendPort = 6789, HighestSendPort = 64999, HighestHost = 5 };
-enum : int { LineSize = 128, FieldTextSize = 16, SendPortTextSize = 9 };
+enum : int { LineSize = 128, FieldTextSize = 16, SendPortTextSize = 9, BoxTextSize = 1024 };
+
+// Hosts whose entry an Add/Modify stored new or changed and that OK has
+// not connected since: a Cancel leaves them for the OK of a later opening.
+int HostStored[6];
 
 // The seven fields; their text limits are set in this order.
 const struct {
@@ -110,13 +115,23 @@ void FieldNotification(HWND dialog, int id, int code) {
         ShowFocusHelp();
 }
 
+// The host a list line names ("Host%d ..."): with a host missing from the
+// list, positions and host numbers part. Host 0 when none is selected.
+int SelectedHost(HWND dialog) {
+    const LRESULT position = SendDlgItemMessageA(dialog, IDC_HOSTLIST, LB_GETCURSEL, 0, 0);
+    char line[LineSize] = {};
+    if (position < 0 || SendDlgItemMessageA(dialog, IDC_HOSTLIST, LB_GETTEXTLEN, position, 0) >=
+                            static_cast<LRESULT>(sizeof line))
+        return 0;
+    SendDlgItemMessageA(dialog, IDC_HOSTLIST, LB_GETTEXT, position, reinterpret_cast<LPARAM>(line));
+    const int host = line[4] - '0';
+    return host >= 0 && host <= HighestHost ? host : 0;
+}
+
 // Every notification of the list alike: the selected host, or host 0, into
 // the host fields.
 void ListNotification(HWND dialog) {
-    LRESULT position = SendDlgItemMessageA(dialog, IDC_HOSTLIST, LB_GETCURSEL, 0, 0);
-    if (position < 0 || position > HighestHost)
-        position = 0;
-    const int host = static_cast<int>(position);
+    const int host = SelectedHost(dialog);
     SetDlgItemInt(dialog, IDC_HOSTNUMBER, host, FALSE);
     SetDlgItemTextA(dialog, IDC_RECVPORT, HostTable[host].RECVUDPPORTID);
     SetDlgItemTextA(dialog, IDC_RECVMCAST, HostTable[host].RECVMCASTADDR);
@@ -154,9 +169,18 @@ bool MayAddOrModify(HWND dialog, int host) {
                        MB_YESNO | MB_ICONQUESTION) != IDNO;
 }
 
+// What one Add/Modify takes, checked against the store and taken into it
+// only once it is on file: the store never holds a value the file does not.
+struct Accepted {
+    LocalAddressTexts addresses;
+    HostEntry entry;
+    bool changed; // differs from the store
+};
+
 // An address field: a changed (or, with `emptyIsChange`, a still empty)
 // value must pass the address check before it is taken.
-bool TakeAddress(HWND dialog, int host, int fieldId, char* value, bool emptyIsChange, const char* warning) {
+bool TakeAddress(HWND dialog, int fieldId, char* value, bool emptyIsChange, const char* warning,
+                 bool& changed) {
     char text[FieldTextSize] = {};
     GetDlgItemTextA(dialog, fieldId, text, sizeof text);
     if (std::strcmp(text, value) == 0 && !(emptyIsChange && value[0] == '\0'))
@@ -166,33 +190,34 @@ bool TakeAddress(HWND dialog, int host, int fieldId, char* value, bool emptyIsCh
         return false;
     }
     CopyText(value, ADDRESS_TEXT_SIZE, text);
-    HostModified[host] = 1;
+    changed = true;
     return true;
 }
 
 // Steps 4 to 6.
-bool TakeLocalAddresses(HWND dialog, int host) {
-    return TakeAddress(dialog, host, IDC_SENDMCAST, LocalAddresses.SENDMCASTADD, false,
-                       "Invalid Sending Multicast Address.") &&
-           TakeAddress(dialog, host, IDC_HOSTSIDE, LocalAddresses.HOSTSIDEIPADDRESS, true,
-                       "Invalid IP Address towards HOST.") &&
-           TakeAddress(dialog, host, IDC_KLORSIDE, LocalAddresses.KLORSIDEIPADDRESS, true,
-                       "Invalid IP Address towards KLOR.");
+bool TakeLocalAddresses(HWND dialog, Accepted& accepted) {
+    LocalAddressTexts& taken = accepted.addresses;
+    return TakeAddress(dialog, IDC_SENDMCAST, taken.SENDMCASTADD, false, "Invalid Sending Multicast Address.",
+                       accepted.changed) &&
+           TakeAddress(dialog, IDC_HOSTSIDE, taken.HOSTSIDEIPADDRESS, true,
+                       "Invalid IP Address towards HOST.", accepted.changed) &&
+           TakeAddress(dialog, IDC_KLORSIDE, taken.KLORSIDEIPADDRESS, true,
+                       "Invalid IP Address towards KLOR.", accepted.changed);
 }
 
 // Step 7: the receiving port is taken as typed.
-void TakeReceivingPort(HWND dialog, int host) {
+void TakeReceivingPort(HWND dialog, Accepted& accepted) {
     char text[PORT_TEXT_SIZE] = {};
     GetDlgItemTextA(dialog, IDC_RECVPORT, text, sizeof text);
-    if (std::strcmp(text, HostTable[host].RECVUDPPORTID) != 0) {
-        CopyText(HostTable[host].RECVUDPPORTID, PORT_TEXT_SIZE, text);
-        HostModified[host] = 1;
+    if (std::strcmp(text, accepted.entry.RECVUDPPORTID) != 0) {
+        CopyText(accepted.entry.RECVUDPPORTID, PORT_TEXT_SIZE, text);
+        accepted.changed = true;
     }
 }
 
 // Step 9: checked whether changed or not. A text longer than the port's
 // five characters is refused too: it could not be stored whole.
-bool TakeSendingPort(HWND dialog, int host) {
+bool TakeSendingPort(HWND dialog, Accepted& accepted) {
     char text[SendPortTextSize] = {};
     GetDlgItemTextA(dialog, IDC_SENDPORT, text, sizeof text);
     const long port = std::strtol(text, nullptr, 10);
@@ -204,58 +229,89 @@ bool TakeSendingPort(HWND dialog, int host) {
         SetFocus(GetDlgItem(dialog, IDC_SENDPORT));
         return false;
     }
-    if (std::strcmp(text, HostTable[host].SENDUDPPORTID) != 0) {
-        CopyText(HostTable[host].SENDUDPPORTID, PORT_TEXT_SIZE, text);
-        HostModified[host] = 1;
+    if (std::strcmp(text, accepted.entry.SENDUDPPORTID) != 0) {
+        CopyText(accepted.entry.SENDUDPPORTID, PORT_TEXT_SIZE, text);
+        accepted.changed = true;
     }
     return true;
 }
 
 // Steps 7 to 9.
-bool TakeHostValues(HWND dialog, int host) {
-    TakeReceivingPort(dialog, host);
-    return TakeAddress(dialog, host, IDC_RECVMCAST, HostTable[host].RECVMCASTADDR, false,
-                       "Invalid Receving Multicast Address.") &&
-           TakeSendingPort(dialog, host);
+bool TakeHostValues(HWND dialog, Accepted& accepted) {
+    TakeReceivingPort(dialog, accepted);
+    return TakeAddress(dialog, IDC_RECVMCAST, accepted.entry.RECVMCASTADDR, false,
+                       "Invalid Receving Multicast Address.", accepted.changed) &&
+           TakeSendingPort(dialog, accepted);
 }
 
-// A flagged local address is written from its field, through its file buffer.
-void WriteLocalAddress(HWND dialog, int flag, int fieldId, char* fileBuffer, const char* key) {
-    if (!flag)
-        return;
-    GetDlgItemTextA(dialog, fieldId, fileBuffer, ADDRESS_TEXT_SIZE);
-    WritePrivateProfileStringA(LocalAddressSection, key, fileBuffer, ConfigFileName);
+// A local address typed into, or changed in any other way (a paste, the
+// Delete key), is written, and taken into the store once it is on file.
+bool SaveLocalAddress(int flag, const char* key, const char* value, char* fileBuffer, char* storedValue) {
+    if (!flag && std::strcmp(value, storedValue) == 0)
+        return true;
+    if (!WriteConfigKey(LocalAddressSection, key, value))
+        return false;
+    CopyText(fileBuffer, ADDRESS_TEXT_SIZE, value);
+    CopyText(storedValue, ADDRESS_TEXT_SIZE, value);
+    return true;
 }
 
-// Step 10.
-void WriteAccepted(HWND dialog, int host) {
+// Step 10; false at the first key that could not be written.
+bool SaveAccepted(int host, const Accepted& accepted) {
+    const LocalAddressTexts& taken = accepted.addresses;
     LocalAddressTexts& file = LocalAddressFileBuffers;
-    WriteLocalAddress(dialog, SendMcastModified, IDC_SENDMCAST, file.SENDMCASTADD, "SENDMCASTADD");
-    WriteLocalAddress(dialog, HostSideModified, IDC_HOSTSIDE, file.HOSTSIDEIPADDRESS, "HOSTSIDEIPADDRESS");
-    WriteLocalAddress(dialog, KLORSideModified, IDC_KLORSIDE, file.KLORSIDEIPADDRESS, "KLORSIDEIPADDRESS");
-    WriteHostSettings(static_cast<unsigned short>(host));
+    return SaveLocalAddress(SendMcastModified, "SENDMCASTADD", taken.SENDMCASTADD, file.SENDMCASTADD,
+                            LocalAddresses.SENDMCASTADD) &&
+           SaveLocalAddress(HostSideModified, "HOSTSIDEIPADDRESS", taken.HOSTSIDEIPADDRESS,
+                            file.HOSTSIDEIPADDRESS, LocalAddresses.HOSTSIDEIPADDRESS) &&
+           SaveLocalAddress(KLORSideModified, "KLORSIDEIPADDRESS", taken.KLORSIDEIPADDRESS,
+                            file.KLORSIDEIPADDRESS, LocalAddresses.KLORSIDEIPADDRESS) &&
+           WriteHostSettings(&accepted.entry, static_cast<unsigned short>(host));
 }
 
-// Step 11: a new host's line is added; a modified one's is replaced at its
-// position, which is its host number in the sorted list.
+// The file could not be written: the box tells why and what to do; the
+// operator's entries stay in the fields.
+void ReportSaveFailure(HWND dialog, int host) {
+    const DWORD error = GetLastError();
+    char text[BoxTextSize];
+    SaveFailureText(text, sizeof text, host, error);
+    MessageBoxA(dialog, text, BoxCaption, MB_OK | MB_ICONERROR);
+}
+
+// Step 11: a new host's line is added; a modified one's is replaced. The
+// line is found by its host, not by its position.
 void UpdateListLine(HWND dialog, int host) {
     if (!HostConfigured[host]) {
         AddListLine(dialog, "Host%d %10s %25s %5s", host);
         HostConfigured[host] = 1;
     } else if (HostModified[host]) {
-        SendDlgItemMessageA(dialog, IDC_HOSTLIST, LB_DELETESTRING, host, 0);
+        char start[8];
+        std::snprintf(start, sizeof start, "Host%d ", host);
+        const LRESULT position = SendDlgItemMessageA(
+            dialog, IDC_HOSTLIST, LB_FINDSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(start));
+        if (position != LB_ERR)
+            SendDlgItemMessageA(dialog, IDC_HOSTLIST, LB_DELETESTRING, position, 0);
         AddListLine(dialog, "Host%d %10s %25s %5s", host);
     }
 }
 
-// The first failing step ends the command; what the earlier steps took
-// stays in memory, and nothing is written.
+// The first failing step ends the command; nothing is taken into memory
+// or written.
 void AddOrModifyHost(HWND dialog) {
     const int host = ReadHostNumber(dialog);
-    if (host < 0 || !MayAddOrModify(dialog, host) || !TakeLocalAddresses(dialog, host) ||
-        !TakeHostValues(dialog, host))
+    if (host < 0 || !MayAddOrModify(dialog, host))
         return;
-    WriteAccepted(dialog, host);
+    Accepted accepted = {LocalAddresses, HostTable[host], false};
+    if (!TakeLocalAddresses(dialog, accepted) || !TakeHostValues(dialog, accepted))
+        return;
+    if (!SaveAccepted(host, accepted)) {
+        ReportSaveFailure(dialog, host);
+        return;
+    }
+    if (accepted.changed || !HostConfigured[host])
+        HostStored[host] = 1;
+    if (accepted.changed)
+        HostModified[host] = 1;
     UpdateListLine(dialog, host);
     ShowFocusHelp();
 }
@@ -278,28 +334,37 @@ void RequestRestart(HWND channelWindow, int host, bool connectAgain) {
     if (connectAgain)
         PostMessageA(channelWindow, WM_CONNECTHOST, host, 0);
     HostModified[host] = 0;
+    HostStored[host] = 0;
+}
+
+// A local interface address needs a restart only when the stored one is not
+// the one the channels were set up with: typing it again, or an Add/Modify
+// that failed, stores nothing new.
+void RestartForStoredAddress(const char* stored, const char* started, HWND channelWindow, bool connectAgain) {
+    if (std::strcmp(stored, started) == 0)
+        return;
+    for (int host = 0; host < 6; ++host)
+        if (HostConfigured[host])
+            RequestRestart(channelWindow, host, connectAgain);
 }
 
 void ApplyChanges(HWND dialog) {
-    if (HostSideModified) {
-        for (int host = 0; host < 6; ++host)
-            if (HostConfigured[host])
-                RequestRestart(RecvChannelWindow, host, true);
-        HostSideModified = 0;
-    }
-    if (KLORSideModified) {
-        for (int host = 0; host < 6; ++host)
-            if (HostConfigured[host])
-                RequestRestart(SendChannelWindow, host, false);
-        KLORSideModified = 0;
-    }
+    RestartForStoredAddress(LocalAddresses.HOSTSIDEIPADDRESS, StartupAddresses.HOSTSIDEIPADDRESS,
+                            RecvChannelWindow, true);
+    HostSideModified = 0;
+    RestartForStoredAddress(LocalAddresses.KLORSIDEIPADDRESS, StartupAddresses.KLORSIDEIPADDRESS,
+                            SendChannelWindow, false);
+    KLORSideModified = 0;
     for (int host = 0; host < 6; ++host) {
-        if (!HostModified[host])
-            continue;
-        DropHostChannel(host);
-        SendMessageA(RecvChannelWindow, WM_DESTROY, 0, 0);
-        PostMessageA(RecvChannelWindow, WM_CONNECTHOST, host, 0); // connects with the values now stored
+        // Only what an Add/Modify stored, and only an entry that can be
+        // connected: a keystroke or a failed Add/Modify connects nothing.
+        if (HostStored[host] && IsUsableHostEntry(HostTable[host])) {
+            DropHostChannel(host);
+            SendMessageA(RecvChannelWindow, WM_DESTROY, 0, 0);
+            PostMessageA(RecvChannelWindow, WM_CONNECTHOST, host, 0); // connects with the values now stored
+        }
         HostModified[host] = 0;
+        HostStored[host] = 0;
     }
     EndDialog(dialog, 0);
 }

@@ -1,5 +1,7 @@
 #include "config/Syscfg/FieldFilter.h"
 
+#include <cstring>
+
 #include "config/HostConfig.h"
 #include "config/Syscfg/FieldRules.h"
 #include "shell/FatalReport.h"
@@ -87,6 +89,36 @@ LRESULT FilterChar(HWND field, int controlId, WPARAM character, LPARAM lparam) {
     return PassOn(field, controlId, WM_CHAR, character, lparam);
 }
 
+// The clipboard's text under the field's paste rule. A clipboard that
+// cannot be read now cannot be checked: its paste is refused.
+FieldCharRule RuleForClipboard(HWND field, int controlId) {
+    const bool numberOnly = (GetWindowLongA(field, GWL_STYLE) & ES_NUMBER) != 0;
+    if (!OpenClipboard(field))
+        return {false, FieldChangeFlag::None};
+    FieldCharRule rule = {true, FieldChangeFlag::None}; // no text: the paste inserts nothing
+    HANDLE data = GetClipboardData(CF_TEXT);
+    const char* text = data != nullptr ? static_cast<const char*>(GlobalLock(data)) : nullptr;
+    if (text != nullptr) {
+        rule = RuleForFieldPaste(controlId, numberOnly, text, strnlen(text, GlobalSize(data)));
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return rule;
+}
+
+// A paste (Ctrl+V, the context menu, Shift+Insert all end here) is typing
+// a text at once: the same help line, refusal and flags as a typed character.
+LRESULT FilterPaste(HWND field, int controlId, WPARAM wparam, LPARAM lparam) {
+    ClearHelpLine();
+    const FieldCharRule rule = RuleForClipboard(field, controlId);
+    if (!rule.accepted) {
+        MessageBeep(0);
+        return 0;
+    }
+    SetChangeFlag(rule.flag);
+    return PassOn(field, controlId, WM_PASTE, wparam, lparam);
+}
+
 // At the press the focus is still on the field before; at the release it is
 // on the clicked one, whose help then stays on the line.
 LRESULT ShowHelpAndPassOn(HWND field, int controlId, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -99,6 +131,8 @@ LRESULT CALLBACK FilterFieldMessage(HWND field, UINT message, WPARAM wparam, LPA
     switch (message) {
     case WM_CHAR:
         return FilterChar(field, controlId, wparam, lparam);
+    case WM_PASTE:
+        return FilterPaste(field, controlId, wparam, lparam);
     case WM_LBUTTONDOWN:
     case WM_LBUTTONUP:
         return ShowHelpAndPassOn(field, controlId, message, wparam, lparam);

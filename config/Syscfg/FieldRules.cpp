@@ -42,6 +42,8 @@ long LeadingNumber(const char* text) {
 } // namespace
 
 FieldCharRule RuleForFieldChar(int controlId, unsigned c) {
+    if (c == PasteCommandChar)
+        return {true, FieldChangeFlag::None};
     switch (controlId) {
     case IDC_HOSTNUMBER:
         return Rule(IsBasicChar(c), c, FieldChangeFlag::None);
@@ -57,6 +59,20 @@ FieldCharRule RuleForFieldChar(int controlId, unsigned c) {
         return Rule(IsAddressChar(c), c, FieldChangeFlag::KLORSideModified);
     }
     return {true, FieldChangeFlag::None}; // the sending port field is not filtered
+}
+
+FieldCharRule RuleForFieldPaste(int controlId, bool numberOnly, const char* text, size_t length) {
+    FieldCharRule taken = {true, FieldChangeFlag::None};
+    for (size_t i = 0; i < length; ++i) {
+        const unsigned c = static_cast<unsigned char>(text[i]);
+        const FieldCharRule rule = RuleForFieldChar(controlId, c);
+        // Backspace, carriage return and the other control characters edit
+        // or do nothing when typed; pasted they would stand in the text.
+        if (!rule.accepted || c < ' ' || c == 127 || (numberOnly && (c < '0' || c > '9')))
+            return {false, FieldChangeFlag::None};
+        taken.flag = rule.flag;
+    }
+    return taken;
 }
 
 int HostNamedByField(const char* text) {

@@ -3,6 +3,8 @@
 // characters each edit field takes and which change flag a taken character
 // sets, and the check every address the operator enters must pass. Only the
 // C library, so they are tested natively and fuzzed.
+#include <cstddef>
+
 #include "resources/resource.h"
 
 // The change flag that a character taken by a field sets.
@@ -13,9 +15,19 @@ struct FieldCharRule {
     FieldChangeFlag flag; // set when accepted
 };
 
+// Ctrl+V typed into a field: the field's paste command, passed on; the text
+// it pastes meets RuleForFieldPaste.
+enum : unsigned { PasteCommandChar = 0x16 };
+
 // The rule of one field for one typed character (the WM_CHAR code). Fields
 // outside the filtered ones take every character and set no flag.
 FieldCharRule RuleForFieldChar(int controlId, unsigned character);
+
+// The rule of one field for a pasted text of `length` bytes: taken only when
+// typing could have entered every character of it (one the field's rule
+// passes and the edit control inserts, a digit in a number-only field),
+// with the flag typing sets.
+FieldCharRule RuleForFieldPaste(int controlId, bool numberOnly, const char* text, size_t length);
 
 // The host marked by a receiving-port keystroke, from the host number field's
 // text at that moment, read as the C library reads a decimal number (an

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 TEST(DottedAddress, AcceptsWhatTheFieldsMayHold) {
@@ -31,4 +32,29 @@ TEST(FieldChars, HostNumberNamesHostsZeroToFive) {
     EXPECT_EQ(HostNamedByField("6"), -1);
     EXPECT_EQ(HostNamedByField("99999999999999999999"), -1);
     EXPECT_EQ(HostNamedByField("-1"), -1);
+}
+
+// A paste is taken only when typing could have entered all of it.
+TEST(FieldPaste, TakesWhatTypingCouldEnter) {
+    const struct {
+        int id;
+        bool numberOnly;
+        const char* text;
+        bool taken;
+        FieldChangeFlag flag;
+    } rows[] = {{IDC_HOSTSIDE, false, "10.0.0.1", true, FieldChangeFlag::HostSideModified},
+                {IDC_HOSTSIDE, false, "10.0.0.1\t", false, FieldChangeFlag::None},
+                {IDC_HOSTSIDE, false, "10.0.0.\b1", false, FieldChangeFlag::None},
+                {IDC_SENDMCAST, false, "239.1.1.\xE9", false, FieldChangeFlag::None},
+                {IDC_KLORSIDE, false, "", true, FieldChangeFlag::None},
+                {IDC_RECVPORT, true, "7001", true, FieldChangeFlag::HostModified},
+                {IDC_RECVPORT, true, "70.1", false, FieldChangeFlag::None},
+                {IDC_SENDPORT, true, "6789\x7F", false, FieldChangeFlag::None},
+                {IDC_SENDPORT, false, "67x9", true, FieldChangeFlag::None}};
+    for (const auto& row : rows) {
+        const FieldCharRule rule = RuleForFieldPaste(row.id, row.numberOnly, row.text, std::strlen(row.text));
+        EXPECT_EQ(rule.accepted, row.taken) << row.text;
+        EXPECT_EQ(rule.flag, row.flag) << row.text;
+    }
+    EXPECT_TRUE(RuleForFieldChar(IDC_RECVMCAST, PasteCommandChar).accepted);
 }

@@ -190,7 +190,7 @@ TEST_F(ConfigDialog, RefusedAddressesWarnWithFocusOnTheirField) {
     EXPECT_EQ(FileValue("HOST0", "RECVUDPPORTID"), ""); // a refusal writes nothing
 }
 
-TEST_F(ConfigDialog, ModifyFailingAtPortKeepsWhatItTookAndSucceedsOnce) {
+TEST_F(ConfigDialog, ModifyFailingAtPortTakesNothingAndSucceedsOnce) {
     StoreLocalAddresses();
     StoreHost(0);
     DriveDialog(ConfigCaption, OpenConfigure, [](HWND dialog) {
@@ -207,9 +207,11 @@ TEST_F(ConfigDialog, ModifyFailingAtPortKeepsWhatItTookAndSucceedsOnce) {
             EXPECT_EQ(overwrite.LastText(), "This Host already exist.\nOverwrite the existing details?");
         }
         EXPECT_EQ(Item(dialog, IDC_HELPLINE), "Port Number can be [ 6789 - 64999 ].");
-        EXPECT_STREQ(HostTable[0].RECVMCASTADDR, "239.9.9.9");
-        EXPECT_STREQ(LocalAddresses.KLORSIDEIPADDRESS, "203.0.113.9");
-        EXPECT_EQ(HostModified[0], 1);
+        // Nothing is taken that the file does not hold; the fields keep it.
+        EXPECT_STREQ(HostTable[0].RECVMCASTADDR, "239.2.2.1");
+        EXPECT_STREQ(LocalAddresses.KLORSIDEIPADDRESS, "203.0.113.1");
+        EXPECT_EQ(HostModified[0], 0);
+        EXPECT_EQ(Item(dialog, IDC_RECVMCAST), "239.9.9.9");
         EXPECT_EQ(FileValue("HOST0", "RECVMCASTADDR"), "239.2.2.1");
         Type(dialog, IDC_SENDPORT, "7001");
         {
@@ -262,6 +264,246 @@ TEST_F(ConfigDialog, ListSelectionFillsTheHostFields) {
         OnGui([&] { SetFocus(GetDlgItem(dialog, IDC_CONFIG_OK)); });
         PostAndSettle(dialog, WM_MOUSEMOVE, 0, 0);
         EXPECT_EQ(Item(dialog, IDC_HELPLINE), "Press this button to Changes be effective.");
+        Click(dialog, IDC_CONFIG_CANCEL);
+    });
+}
+
+namespace {
+
+// Connect requests posted to the receive-channel window, by host.
+HHOOK ConnectHook;
+int ConnectRequests[6];
+
+LRESULT CALLBACK NoteConnect(int code, WPARAM wparam, LPARAM lparam) {
+    const MSG* message = reinterpret_cast<const MSG*>(lparam);
+    if (code == HC_ACTION && wparam == PM_REMOVE && message->message == WM_CONNECTHOST &&
+        message->hwnd == RecvChannelWindow && message->wParam < 6)
+        ++ConnectRequests[message->wParam];
+    return CallNextHookEx(ConnectHook, code, wparam, lparam);
+}
+
+// Add/Modify of a host that exists: the question, answered Yes.
+void AddModifyAnsweringYes(HWND dialog) {
+    BoxAnswerer overwrite(ConfigBoxCaption, MB_YESNO | MB_ICONQUESTION, IDYES);
+    Click(dialog, IDC_ADDMODIFY);
+    EXPECT_TRUE(WaitUntil(5000, [&] { return overwrite.Answered() == 1; }));
+}
+
+int RestartBoxes() {
+    int count = 0;
+    for (const BoxCreation& box : Boxes())
+        count += box.caption == MainWindowTitle ? 1 : 0;
+    return count;
+}
+
+// OK, then the connect requests it posted, once the dialog's loop has run
+// them. A restart box, which must not come, is answered.
+std::vector<int> PressOk(HWND dialog) {
+    BoxAnswerer restart(MainWindowTitle, MB_OK, IDOK);
+    OnGui([] { std::memset(ConnectRequests, 0, sizeof ConnectRequests); });
+    Click(dialog, IDC_CONFIG_OK);
+    WaitUntil(2000, [&] { return !IsWindow(dialog); });
+    std::vector<int> requests;
+    OnGui([&] { requests.assign(ConnectRequests, ConnectRequests + 6); });
+    return requests;
+}
+
+} // namespace
+
+// OK connects what Add/Modify stored, and restarts only for a stored local
+// address that differs from the one the relay runs with: a keystroke, a
+// failed Add/Modify or an address typed again unchanged applies nothing.
+TEST_F(ConfigDialog, OkAppliesOnlyWhatWasStored) {
+    enum Then { Nothing, AddModify, AddModifyOverwriting };
+    const struct {
+        const char* name;
+        std::vector<std::pair<int, const char*>> typed;
+        Then then;
+        std::vector<int> connects;
+    } rows[] = {
+        {"host 0's group changed and stored",
+         {{IDC_RECVMCAST, "239.9.9.9"}},
+         AddModifyOverwriting,
+         {1, 0, 0, 0, 0, 0}},
+        {"a keystroke in host 1's port, never added",
+         {{IDC_HOSTNUMBER, "1"}, {IDC_RECVPORT, "7001"}},
+         Nothing,
+         {0, 0, 0, 0, 0, 0}},
+        {"host 1 added, failing at its port",
+         {{IDC_HOSTNUMBER, "1"},
+          {IDC_RECVPORT, "7001"},
+          {IDC_RECVMCAST, "239.2.2.2"},
+          {IDC_SENDPORT, "6788"}},
+         AddModify,
+         {0, 0, 0, 0, 0, 0}},
+        {"the local addresses typed again unchanged",
+         {{IDC_HOSTSIDE, "198.51.100.1"}, {IDC_KLORSIDE, "203.0.113.1"}},
+         AddModifyOverwriting,
+         {0, 0, 0, 0, 0, 0}},
+        {"a new host-side address, Add/Modify failing at the port",
+         {{IDC_HOSTSIDE, "198.51.100.9"}, {IDC_SENDPORT, "6788"}},
+         AddModifyOverwriting,
+         {0, 0, 0, 0, 0, 0}},
+    };
+    ConnectHook = SetWindowsHookExA(WH_GETMESSAGE, NoteConnect, nullptr, GetCurrentThreadId());
+    for (const auto& row : rows) {
+        EmptyStore();
+        StoreLocalAddresses();
+        StoreHost(0);
+        BoxesCreated.clear();
+        std::vector<int> connects;
+        DriveDialog(ConfigCaption, OpenConfigure, [&](HWND dialog) {
+            for (const auto& typed : row.typed)
+                Type(dialog, typed.first, typed.second);
+            if (row.then == AddModify)
+                Click(dialog, IDC_ADDMODIFY);
+            if (row.then == AddModifyOverwriting)
+                AddModifyAnsweringYes(dialog);
+            connects = PressOk(dialog);
+        });
+        EXPECT_EQ(connects, row.connects) << row.name;
+        EXPECT_EQ(RestartBoxes(), 0) << row.name;
+        EXPECT_EQ(HostConfigured[1], 0) << row.name;
+    }
+    UnhookWindowsHookEx(ConnectHook);
+}
+
+// What Add/Modify stored before a Cancel is connected by the OK of a later
+// opening.
+TEST_F(ConfigDialog, OkAfterCancelConnectsWhatWasStored) {
+    StoreLocalAddresses();
+    StoreHost(0);
+    ConnectHook = SetWindowsHookExA(WH_GETMESSAGE, NoteConnect, nullptr, GetCurrentThreadId());
+    DriveDialog(ConfigCaption, OpenConfigure, [](HWND dialog) {
+        Type(dialog, IDC_RECVMCAST, "239.9.9.9");
+        AddModifyAnsweringYes(dialog);
+        Click(dialog, IDC_CONFIG_CANCEL);
+    });
+    std::vector<int> connects;
+    DriveDialog(ConfigCaption, OpenConfigure, [&](HWND dialog) { connects = PressOk(dialog); });
+    UnhookWindowsHookEx(ConnectHook);
+    EXPECT_EQ(connects, (std::vector<int>{1, 0, 0, 0, 0, 0}));
+}
+
+namespace {
+
+bool ConfigFileWritable() {
+    HANDLE file = CreateFileA(ConfigFilePath().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    return true;
+}
+
+// NEWUDPSRVR.INI made unwritable for as long as this lives, as the Windows
+// folder is to a standard user: the tests run as root, whom only the
+// immutable flag stops. The flag goes whatever the test did.
+class UnwritableConfigFile {
+  public:
+    UnwritableConfigFile() {
+        Chattr("+i");
+        unwritable_ = WaitUntil(5000, [] { return !ConfigFileWritable(); });
+    }
+    ~UnwritableConfigFile() {
+        Chattr("-i");
+        WaitUntil(5000, ConfigFileWritable);
+    }
+    bool Unwritable() const { return unwritable_; }
+
+  private:
+    static void Chattr(const char* flag) {
+        typedef char*(CDECL * UnixFileName)(LPCWSTR);
+        const auto unixName = reinterpret_cast<UnixFileName>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
+        WCHAR path[MAX_PATH] = {};
+        MultiByteToWideChar(CP_ACP, 0, ConfigFilePath().c_str(), -1, path, MAX_PATH);
+        const char* unixPath = unixName != nullptr ? unixName(path) : nullptr;
+        if (unixPath == nullptr)
+            return;
+        std::string command = std::string("/usr/bin/chattr ") + flag + " " + unixPath;
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                           &process)) {
+            CloseHandle(process.hThread);
+            CloseHandle(process.hProcess);
+        }
+    }
+    bool unwritable_ = false;
+};
+
+} // namespace
+
+// A file that cannot be written: the box names it, the reason and what to
+// do; the dialog stays open with the operator's entries, and nothing in
+// memory claims what the file does not hold, so OK applies nothing.
+TEST_F(ConfigDialog, FailedWriteIsToldAndNothingIsTakenAsStored) {
+    StoreLocalAddresses();
+    StoreHost(0);
+    ConnectHook = SetWindowsHookExA(WH_GETMESSAGE, NoteConnect, nullptr, GetCurrentThreadId());
+    {
+        UnwritableConfigFile unwritable;
+        ASSERT_TRUE(unwritable.Unwritable());
+        DriveDialog(ConfigCaption, OpenConfigure, [](HWND dialog) {
+            Type(dialog, IDC_HOSTSIDE, "198.51.100.9");
+            Type(dialog, IDC_RECVMCAST, "239.9.9.9");
+            AddModifyAnsweringYes(dialog);
+            std::string shown;
+            {
+                BoxAnswerer failure(ConfigBoxCaption, MB_OK | MB_ICONERROR, IDOK);
+                EXPECT_TRUE(WaitUntil(5000, [&] { return failure.Answered() == 1; }));
+                shown = failure.LastText();
+            }
+            for (const std::string& part :
+                 {ConfigFilePath(), std::string("Access denied."), std::string("administrator"),
+                  "icacls \"" + ConfigFilePath() + "\" /grant \""})
+                EXPECT_NE(shown.find(part), std::string::npos) << part << " in " << shown;
+            EXPECT_TRUE(IsOpen(dialog));
+            EXPECT_EQ(Item(dialog, IDC_HOSTSIDE), "198.51.100.9");
+            EXPECT_EQ(Item(dialog, IDC_RECVMCAST), "239.9.9.9");
+            EXPECT_STREQ(LocalAddresses.HOSTSIDEIPADDRESS, "198.51.100.1");
+            EXPECT_STREQ(HostTable[0].RECVMCASTADDR, "239.2.2.1");
+            EXPECT_EQ(ListLines(dialog, IDC_HOSTLIST),
+                      std::vector<std::string>{
+                          "Host0            7000                 239.2.2.1                           6789"});
+            EXPECT_EQ(PressOk(dialog), std::vector<int>(6, 0));
+        });
+    }
+    UnhookWindowsHookEx(ConnectHook);
+    EXPECT_EQ(RestartBoxes(), 0);
+    EXPECT_EQ(FileValue("HOST0", "RECVMCASTADDR"), "239.2.2.1");
+}
+
+// With host 1 lacking its group the list stops before it, so list positions
+// and host numbers part: a later host's line is still found by its host.
+TEST_F(ConfigDialog, GapInTheHostsKeepsEachHostsOwnLine) {
+    StoreLocalAddresses();
+    StoreHost(0);
+    StoreHost(2);
+    std::strcpy(HostTable[1].RECVUDPPORTID, "7001");
+    HostConfigured[1] = 1;
+    WriteConfigValue("HOST1", "RECVUDPPORTID", "7001");
+    DriveDialog(ConfigCaption, OpenConfigure, [](HWND dialog) {
+        for (const char* sendPort : {"7002", "7003"}) {
+            Type(dialog, IDC_HOSTNUMBER, "2");
+            Type(dialog, IDC_RECVPORT, "7002");
+            Type(dialog, IDC_RECVMCAST, "239.2.2.3");
+            Type(dialog, IDC_SENDPORT, sendPort);
+            AddModifyAnsweringYes(dialog);
+        }
+        EXPECT_EQ(ListLines(dialog, IDC_HOSTLIST),
+                  (std::vector<std::string>{
+                      "Host0            7000                 239.2.2.1                           6789",
+                      "Host2       7002                 239.2.2.3  7003"}));
+        OnGui([&] {
+            HWND list = GetDlgItem(dialog, IDC_HOSTLIST);
+            SendMessageA(list, LB_SETCURSEL, 1, 0);
+            SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_HOSTLIST, LBN_SELCHANGE), (LPARAM)list);
+        });
+        EXPECT_EQ(Item(dialog, IDC_HOSTNUMBER), "2");
+        EXPECT_EQ(Item(dialog, IDC_SENDPORT), "7003");
         Click(dialog, IDC_CONFIG_CANCEL);
     });
 }

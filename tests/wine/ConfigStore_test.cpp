@@ -177,11 +177,10 @@ TEST_F(ConfigStoreTest, EarlyStopKeepsScratchForTheNextLoad) {
 }
 
 TEST_F(ConfigStoreTest, WriteHostSettingsWritesTheThreeKeysOfTheEntry) {
-    std::strcpy(HostTable[3].RECVUDPPORTID, "7003");
-    std::strcpy(HostTable[3].RECVMCASTADDR, "239.2.2.4");
-    std::strcpy(HostTable[3].SENDUDPPORTID, "6789");
-    WriteHostSettings(3);
-    WriteHostSettings(9); // no such host: nothing is written
+    const HostEntry entry = {"7003", "239.2.2.4", "6789"};
+    EXPECT_EQ(WriteHostSettings(&entry, 3), 1);
+    EXPECT_EQ(WriteHostSettings(&entry, 9), 1); // no such host: nothing is written
+    EXPECT_EQ(std::memcmp(&HostTable[3], &entry, sizeof entry), 0) << "on file, so in the table";
     char value[32];
     GetPrivateProfileStringA("HOST3", "RECVUDPPORTID", "", value, sizeof value, ConfigFileName);
     EXPECT_STREQ("7003", value);

@@ -3,6 +3,8 @@
 // line, the change flags, Tab and the clicks.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "FieldDialog.h"
 #include "TestSupport.h"
 #include "config/ConfigStore.h"
@@ -145,4 +147,66 @@ TEST_F(FieldFilterTest, ClickShowsHelpOfFocusAtPressAndRelease) {
     EXPECT_EQ(GetFocus(), port); // the field takes the focus at the press
     SendMessageA(port, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
     EXPECT_EQ(Help(), "Enter Corresponding Receiving Port Number.");
+}
+
+namespace {
+
+bool PutOnClipboard(HWND owner, const char* text) {
+    if (!OpenClipboard(owner))
+        return false;
+    EmptyClipboard();
+    const size_t size = std::strlen(text) + 1;
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
+    if (block != nullptr) {
+        std::memcpy(GlobalLock(block), text, size);
+        GlobalUnlock(block);
+    }
+    const bool put = block != nullptr && SetClipboardData(CF_TEXT, block) != nullptr;
+    CloseClipboard();
+    return put;
+}
+
+} // namespace
+
+// A pasted text meets the rules a typed one meets: refused whole, with the
+// beep, when typing could not have entered it; otherwise taken with the flag
+// typing sets. Ctrl+V is the field's paste command, not a refused character.
+TEST_F(FieldFilterTest, PasteFollowsTheTypingRules) {
+    const struct {
+        int id;
+        const char* pasted;
+        bool ctrlV; // or WM_PASTE, as the context menu sends it
+        bool taken;
+        int* flag;
+    } rows[] = {{IDC_RECVMCAST, "a.b.c.d", false, false, nullptr},
+                {IDC_RECVMCAST, "239.1.1.1", true, true, nullptr},
+                {IDC_SENDMCAST, "1&2.3.4.5", false, false, nullptr},
+                {IDC_SENDMCAST, "239.3.3.3", false, true, &SendMcastModified},
+                {IDC_HOSTSIDE, "198.51.100.7", false, true, &HostSideModified},
+                {IDC_KLORSIDE, "203.0.113.7\r\n", false, false, nullptr},
+                {IDC_KLORSIDE, "203.0.113.7", true, true, &KLORSideModified},
+                {IDC_RECVPORT, "70x1", false, false, nullptr},
+                {IDC_RECVPORT, "7001", true, true, &HostModified[3]},
+                {IDC_SENDPORT, "6789x", false, false, nullptr},
+                {IDC_SENDPORT, "7000", true, true, nullptr},
+                {IDC_HOSTNUMBER, "&", false, false, nullptr}};
+    for (const auto& row : rows) {
+        ClearChangeFlags();
+        SetItem(IDC_HOSTNUMBER, "3");
+        SetItem(row.id, "1");
+        SendDlgItemMessageA(dialog_, row.id, EM_SETSEL, 0, -1);
+        ASSERT_TRUE(PutOnClipboard(dialog_, row.pasted)) << row.pasted;
+        Beeps = 0;
+        if (row.ctrlV)
+            TypeChar(dialog_, row.id, 0x16);
+        else
+            SendDlgItemMessageA(dialog_, row.id, WM_PASTE, 0, 0);
+        EXPECT_EQ(ItemText(dialog_, row.id), row.taken ? row.pasted : "1") << row.pasted;
+        EXPECT_EQ(Beeps, row.taken ? 0 : 1) << row.pasted;
+        if (row.flag != nullptr) {
+            EXPECT_EQ(*row.flag, 1) << row.pasted;
+            *row.flag = 0;
+        }
+        EXPECT_TRUE(NoFlags()) << row.pasted;
+    }
 }
