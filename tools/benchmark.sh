@@ -4,15 +4,23 @@
 # side by side. Builds the program if needed, then runs itself inside the test
 # bed (tools/testbed.sh). Needs root, like the lab.
 #
-#   tools/benchmark.sh [--subjects relay,relay@1,socat] [--duration 5] [--search-from 1000]
+#   tools/benchmark.sh [--subjects relay,launcher,socat] [--duration 5] [--search-from 1000]
 #                      [--search-max 20000] [--search-steps 8] [--search-duration 3]
 #                      [--rates LIST] [--python-sender [--senders 1] [--pacing sleep|spin]]
+#                      [--burst-rate 50000] [--burst-steady 3000] [--burst-at 2] [--burst-after 8]
 #                      [--tick-us 1000] [--pin-cpu N|R:W] [--profile] [--build-dir build/bench-win64]
 #   tools/benchmark.sh --soak [--rate 600] [--calm 15] [--hold 5] [--observe 25]
 #                      [--flood-rate 6000] [--flood-seconds 10] [--faults LIST]
 #
 # Finds each subject's zero-loss rate by search, then measures what it
-# delivers at 1.5x and 2x that rate (--rates: a fixed list instead). The
+# delivers at 1.5x and 2x that rate (--rates: a fixed list instead), and for
+# the relay how long it takes to deliver all of a steady 3,000/s again after
+# a 1 s burst of 50,000/s beside it (--burst-rate 0: not).
+# Subject launcher is the relay as the Linux service runs it: the Debian
+# package (tools/make-deb.sh) unpacked into BUILD_DIR/launcher-root and its
+# `newudpsrvr run` (the processor of its settings, the last one; no display
+# server; sound off); the table says so, with the ratios to the relay left
+# to the scheduler (subject relay) measured in the same run. The
 # sender is tools/bench/udpsend.c, built here with the host's gcc: it sleeps
 # between 1 ms ticks and sends each tick's datagrams in one call, so it takes
 # little of the processor the relay needs (--python-sender: the old one).
@@ -44,9 +52,10 @@ while [ $# -gt 0 ]; do
     --rates | --duration | --senders | --pacing | --subjects | --size | --drain | --pause | --perf-rate | \
         --profile-rate | --profile-window | --rate | --calm | --hold | --observe | --flood-rate | \
         --flood-seconds | --faults | --sample-every | --search-from | --search-max | --search-steps | \
-        --search-resolution | --search-duration | --tick-us | --pin-cpu)
+        --search-resolution | --search-duration | --tick-us | --pin-cpu | --burst-rate | --burst-steady | \
+        --burst-at | --burst-after)
         args+=("$1" "$2"); shift 2 ;;
-    -h | --help) sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,37p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "benchmark: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -59,6 +68,11 @@ if [ -z "${UDPLAB_RELAY_NS:-}" ]; then
     fi
     cmake --build "$build" --target NewUdpSrvr winprobe
     gcc -O2 -Wall -Wextra -Werror -o "$build/udpsend" "$root/tools/bench/udpsend.c"
+    # The package, unpacked for the launcher subject; its Wine prefix
+    # (var/lib/newudpsrvr) stays from one run to the next.
+    deb=$("$root/tools/make-deb.sh" "$build" "$build/deb" | sed -n 's/^release: //p')
+    rm -rf "$build/launcher-root/usr" "$build/launcher-root/etc" "$build/launcher-root/lib"
+    dpkg-deb -x "$deb" "$build/launcher-root"
     if [ "$mode" = profile ]; then
         # The profile turns on the wineserver's request trace, which it writes
         # to the test bed's stderr: that goes to a file, shown only on failure.
@@ -84,4 +98,4 @@ sender=()
 [ -z "$python_sender" ] && sender=(--sender-exe "$build/udpsend")
 exec python3 "$root/tools/bench/relaybench.py" "$mode" \
     --exe "$build/shell/NewUdpSrvr.exe" --probe "$build/tests/e2e/winprobe.exe" \
-    --out "$build/benchmark.md" "${sender[@]}" "${args[@]}"
+    --out "$build/benchmark.md" --launcher-root "$build/launcher-root" "${sender[@]}" "${args[@]}"

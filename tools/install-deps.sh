@@ -8,6 +8,7 @@ packages=(
     mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
     wine wine64 fonts-wine xvfb xdotool x11-apps imagemagick wixl
     iproute2 procps util-linux socat strace clang-format
+    systemd init-system-helpers passwd
 )
 missing=()
 for p in "${packages[@]}"; do

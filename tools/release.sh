@@ -68,3 +68,4 @@ with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
         z.write(os.path.join(root, source), f"{top}/{name}")
 EOF
 echo "release: $out/$name.zip"
+"$root/tools/make-deb.sh" "$root/build/$tag-x86_64" "$out"

@@ -293,7 +293,9 @@ def read_text(path):
         return ""
 
 
-def wineserver_pid():
+def wineserver_pid(prefix=None):
+    prefix = prefix or os.environ.get("WINEPREFIX", "")
+
     def is_server(cmd, pid):
         try:
             with open(f"/proc/{pid}/comm") as f:
@@ -302,8 +304,7 @@ def wineserver_pid():
                 env = f.read().split(b"\0")
         except OSError:
             return False
-        prefix = ("WINEPREFIX=" + os.environ.get("WINEPREFIX", "")).encode()
-        return comm.startswith("wineserver") and prefix in env
+        return comm.startswith("wineserver") and ("WINEPREFIX=" + prefix).encode() in env
     found = pids_here(is_server)
     return found[0] if found else None
 
@@ -365,6 +366,64 @@ class RelaySubject:
         if self.stderr is not subprocess.DEVNULL:
             self.stderr.close()
         shutil.rmtree(self.cwd, ignore_errors=True)
+
+
+class LauncherSubject:
+    """The relay as the Linux service runs it: `newudpsrvr run` of the Debian
+    package, unpacked into --launcher-root (NEWUDPSRVR_ROOT), with its own
+    prefix, settings (the processor: the last one), no display server and
+    sound off; the launcher starts the prefix's first Wine process, so its
+    wineserver, in this network namespace."""
+
+    def __init__(self, a):
+        import relaylab
+        root = a.launcher_root
+        self.prefix = os.path.join(root, "var", "lib", "newudpsrvr")
+        for d in (self.prefix, os.path.join(root, "var", "log", "newudpsrvr")):
+            os.makedirs(d, exist_ok=True)
+        lines = ["[LOCAL_DTE_ADDR]"] + [f"{k}={v}" for k, v in relaylab.SAMPLE_LOCAL.items()]
+        for h in range(HOSTS):
+            lines += [f"[HOST{h}]"] + [f"{k}={v}" for k, v in
+                                       relaylab.host_keys(recv_port(h), recv_group(h), send_port_value(h)).items()]
+        with open(os.path.join(root, "etc", "newudpsrvr", "NEWUDPSRVR.INI"), "w", newline="") as f:
+            f.write("\r\n".join(lines) + "\r\n")
+        self.command = os.path.join(root, "usr", "bin", "newudpsrvr")
+        self.env = dict(os.environ, NEWUDPSRVR_ROOT=root)
+        self.output = tempfile.TemporaryFile()  # Wine's processes inherit it: not a pipe
+        self.proc = subprocess.Popen([self.command, "run"], env=self.env, stdout=self.output,
+                                     stderr=subprocess.STDOUT)
+        end = time.monotonic() + 300  # the first run makes the prefix
+        while subprocess.run([self.command, "status"], env=self.env, capture_output=True).returncode != 0:
+            if time.monotonic() > end or self.proc.poll() is not None:
+                self.stop()
+                raise SystemExit("bench: the launcher did not bring the relay up")
+            time.sleep(1.0)
+        comm = os.path.basename(a.exe)[:15]
+        env_entry = ("WINEPREFIX=" + self.prefix).encode()
+
+        def in_prefix(cmd, pid):
+            try:
+                with open(f"/proc/{pid}/environ", "rb") as f:
+                    return read_text(f"/proc/{pid}/comm").strip() == comm and env_entry in f.read().split(b"\0")
+            except OSError:
+                return False
+        self.pid = pids_here(in_prefix)[0]
+        self.server = wineserver_pid(self.prefix)
+        with open(f"/proc/{self.server}/status") as f:
+            cpus = next(line.split()[1] for line in f if line.startswith("Cpus_allowed_list"))
+        self.name = f"relay (launcher, CPU {cpus})"
+
+    def pids(self):
+        return {"relay": [self.pid], "wineserver": [self.server] if self.server else []}
+
+    def stop(self):
+        self.proc.terminate()
+        try:
+            self.proc.wait(timeout=15)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait(timeout=10)
+        self.output.close()
 
 
 class SocatSubject:
@@ -521,6 +580,41 @@ def measure(a, runs, subject, rate, duration=None, phase="rate"):
     return row
 
 
+def measure_burst(a, runs, subject):
+    """Steady traffic at --burst-steady /s with a 1 s burst at --burst-rate
+    /s beside it (--burst-at s after the start, then --burst-after s more):
+    the steady datagrams lost, and how long after the burst's end the last
+    of them was sent (0 when none was lost after the burst began): the time
+    the relay took to deliver everything again."""
+    rate, duration = a.burst_steady, a.burst_at + 1.0 + a.burst_after
+    expected = int(rate * duration)
+    record = tempfile.mktemp(prefix="relay-burst-")
+    p = runs.start_receiver(expected, extra=("--record", record))
+    start_ns = time.monotonic_ns() + 300_000_000
+    burst_ns = start_ns + int(a.burst_at * 1e9)
+    steady = runs.start_sender(rate, duration, start_ns)
+    burst = runs.start_sender(a.burst_rate, 1.0, burst_ns, run=runs.run + 1000)
+    s = runs.finish_sender(steady, duration + 60)
+    b = runs.finish_sender(burst, 60)
+    r = runs.finish_receiver(p)
+    got = array.array("q")
+    with open(record, "rb") as f:
+        got.frombytes(f.read())
+    os.remove(record)
+    seen = set(got[0::2])
+    lost = [i for i in range(s["sent"]) if i not in seen]
+    sent_at = [(start_ns + i * 1e9 / rate - burst_ns) / 1e9 for i in lost]  # s from the burst's start
+    before = sum(1 for t in sent_at if t < 0)
+    recovery = max(0.0, max(sent_at) - 1.0) if lost and max(sent_at) >= 0 else 0.0
+    row = {"subject": subject.name, "rate": rate, "phase": "burst", "sent": s["sent"], "received": r["received"],
+           "lost": len(lost), "lost_before_burst": before, "burst_sent": b["sent"], "recovery_s": recovery,
+           "loss_pct": 100.0 * len(lost) / s["sent"] if s["sent"] else 0.0}
+    print(f"bench: {subject.name:12} burst: steady {rate}/s sent {s['sent']} lost {len(lost)} "
+          f"({before} before the burst); burst of {b['sent']} in 1 s; all delivered again "
+          f"{recovery:.1f} s after the burst", flush=True)
+    return row
+
+
 def search_zero_loss(a, runs, subject):
     """The highest rate that loses nothing, in at most --search-steps short
     measurements: doubling from --search-from until a rate loses (or
@@ -565,12 +659,49 @@ def machine():
     return {"nproc": os.cpu_count(), "cpu": model, "wine": wine, "kernel": platform.release(), "load": load}
 
 
+def burst_lines(rows, a):
+    bursts = [r for r in rows if r["phase"] == "burst"]
+    if not bursts:
+        return []
+    lines = [f"A 1 s burst at {a.burst_rate}/s beside steady traffic at {a.burst_steady}/s ({a.burst_at:g} s before "
+             f"it, {a.burst_after:g} s after it):", "",
+             "| relayed by | steady sent | steady lost | of it before the burst | burst sent "
+             "| all steady traffic delivered again after the burst |", "|---|--:|--:|--:|--:|--:|"]
+    lines += [f"| {r['subject']} | {r['sent']} | {r['lost']} | {r['lost_before_burst']} | {r['burst_sent']} "
+              f"| {r['recovery_s']:.1f} s |" for r in bursts]
+    return lines + [""]
+
+
+def ratio_lines(rows, zero):
+    """The launcher beside the relay left to the scheduler, measured in this run."""
+    launcher = next((name for name in zero if name.startswith("relay (launcher")), None)
+    if launcher is None:
+        return []
+    lines = []
+    scheduler = zero.get(RelaySubject.name)
+    if scheduler:
+        lines.append(f"- Zero loss through the launcher at {zero[launcher]}/s: {zero[launcher] / scheduler:.1f}x the "
+                     f"{scheduler}/s of the relay left to the scheduler.")
+    double = next((r for r in rows if r["subject"] == launcher and r["phase"] == "2x"), None)
+    if double and double["rate"]:
+        lines.append(f"- At twice its zero-loss rate ({double['rate']}/s offered) the launcher's relay delivered "
+                     f"{double['delivered']:.0f}/s: {100 * double['delivered'] / zero[launcher]:.0f} % of its "
+                     f"zero-loss rate, {100 * double['delivered'] / double['rate']:.0f} % of the offered rate.")
+    burst = next((r for r in rows if r["subject"] == launcher and r["phase"] == "burst"), None)
+    if burst:
+        lines.append(f"- After the burst the launcher's relay delivered all steady traffic again within "
+                     f"{burst['recovery_s']:.1f} s ({burst['lost']} steady datagrams lost).")
+    return lines + [""]
+
+
 def table(rows, info, a, load_end):
     lines = [
         f"Machine: {info['nproc']} CPUs, {info['cpu']}, kernel {info['kernel']}, {info['wine']}; "
         f"load average {info['load']} at start, {load_end} at end.",
         f"{a.size}-byte datagrams round-robin over 6 host channels, "
         + (f"relay:wineserver kept on CPU {a.pin_cpu}, " if a.pin_cpu else "")
+        + ("relay (launcher): `newudpsrvr run` of the Debian package as the service runs it, " if a.launcher_root
+           else "")
         + (f"compiled sender, {a.tick_us} µs ticks." if a.sender_exe
          else f"{a.senders} Python sender process(es), pacing {a.pacing}."),
         "" if a.rates else (f"Zero-loss rate: the highest of at most {a.search_steps} rates of {a.search_duration:g} s "
@@ -594,6 +725,8 @@ def table(rows, info, a, load_end):
                     str(r["rate"]), f"{r['delivered']:.0f}", f"{100 * r['delivered'] / z:.0f} %" if z else "-"]
             lines.append(f"| {name} | {z} | " + " | ".join(cells) + " |")
         lines.append("")
+    lines += burst_lines(rows, a) + ratio_lines(rows, zero)
+    rows = [r for r in rows if r["phase"] != "burst"]
     lines += [
         "| relayed by | phase | rate /s | sent | achieved /s | received | delivered /s | lost | loss % "
         "| of it dropped at relay input | p50 | p99 | max | CPU µs/datagram |",
@@ -626,7 +759,12 @@ def run_all(a):
     subjects = [s for s in a.subjects.split(",") if s]
     for name in subjects:
         # relay@N: the relay with its wineserver kept on processor N.
-        subject = SocatSubject(a) if name == "socat" else RelaySubject(a, pin=name.partition("@")[2] or None)
+        if name == "socat":
+            subject = SocatSubject(a)
+        elif name == "launcher":
+            subject = LauncherSubject(a)
+        else:
+            subject = RelaySubject(a, pin=name.partition("@")[2] or None)
         try:
             if not runs.warm_up():
                 raise SystemExit(f"bench: {subject.name} relays nothing")
@@ -640,10 +778,12 @@ def run_all(a):
                 for factor in (1.5, 2.0):
                     rows.append(measure(a, runs, subject, int(zero_loss * factor), phase=f"{factor:g}x"))
                     time.sleep(a.pause)
+            if a.burst_rate and name != "socat":
+                rows.append(measure_burst(a, runs, subject))
         finally:
             subject.stop()
         for r in rows:  # a side note per subject: where datagrams were dropped, what they cost
-            if r["subject"] == subject.name:
+            if r["subject"] == subject.name and r["phase"] != "burst":
                 cost = ", ".join(f"{k} {v['cpu_us_per_dgram']:.0f} µs CPU ({100 * v['system_share']:.0f} % in "
                                  f"the kernel) and {v['ctx_per_dgram']:.1f} context switches"
                                  for k, v in r["cpu"].items() if v["cpu_us_per_dgram"])
@@ -850,8 +990,14 @@ def main(argv=None):
         p.add_argument("--size", type=int, default=100)
         p.add_argument("--senders", type=int, default=1, help="sender processes sharing one schedule")
         p.add_argument("--pacing", choices=("sleep", "spin"), default="sleep")
-        p.add_argument("--subjects", default="relay,relay@1,socat",
-                       help="relay, relay@N (kept on processor N, or relay@R:W) and socat")
+        p.add_argument("--subjects", default="relay,launcher,socat",
+                       help="relay, relay@N (kept on processor N, or relay@R:W), launcher (as the Linux service "
+                       "runs it) and socat")
+        p.add_argument("--launcher-root", help="the Debian package unpacked (for the launcher subject)")
+        p.add_argument("--burst-rate", type=int, default=50000, help="the burst's rate; 0: no burst measurement")
+        p.add_argument("--burst-steady", type=int, default=3000, help="the steady rate beside the burst")
+        p.add_argument("--burst-at", type=float, default=2.0, help="seconds of steady traffic before the burst")
+        p.add_argument("--burst-after", type=float, default=8.0, help="seconds of steady traffic after the burst")
         p.add_argument("--drain", type=float, default=1.0, help="quiet seconds that end a receive")
         p.add_argument("--pause", type=float, default=1.0, help="seconds between rates")
         p.add_argument("--out", required=True, help="Markdown file of the table")
