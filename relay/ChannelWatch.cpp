@@ -112,14 +112,18 @@ bool SocketNoticeQueued(HWND window) {
 // notifications. The channel is notified here instead, once; the read
 // re-enables the platform's own notifications.
 void ReadStalledChannels(HWND window) {
+    int queued = -1; // asked once, before this look posts a notification of its own
     for (unsigned host = 0; host < HOST_COUNT; ++host) {
         HostWatch& watch = HostWatches[host];
         const unsigned reads = watch.readsSinceLook;
         watch.readsSinceLook = 0;
         const SOCKET s = HostChannel[host].socket;
         u_long waiting = 0;
-        if (reads != 0 || s == INVALID_SOCKET || ioctlsocket(s, FIONREAD, &waiting) != 0 || waiting == 0 ||
-            SocketNoticeQueued(window))
+        if (reads != 0 || s == INVALID_SOCKET || ioctlsocket(s, FIONREAD, &waiting) != 0 || waiting == 0)
+            continue;
+        if (queued < 0)
+            queued = SocketNoticeQueued(window) ? 1 : 0;
+        if (queued == 1)
             continue;
         if (PassRecordGate(watch.stallGate, GetTickCount(), RETRY_PERIOD_MS))
             WriteRecvRecord(host, 0, "Read notification missing. Reading on");
