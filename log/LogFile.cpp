@@ -5,22 +5,21 @@
 
 #include <cstdio>
 
-// OpenFile searches the program's directory first for a bare name; records
-// and the rename use the current directory, so the probe names it too.
-static const char LogProbePath[] = ".\\UDPMessages.Log";
-
 // The log's whole size (a log of 4 GiB or more is no small one because its
-// low 32 bits are), or -1 when it cannot be opened or measured.
+// low 32 bits are), or -1 when there is none or it cannot be measured. The
+// bare name is the current directory's log, the one records and the rename
+// use, in a working folder of any depth; reading attributes only, the probe
+// is refused by no other program's sharing mode.
 static long long ProbeLogSize() {
-    OFSTRUCT probe = {};
-    const HFILE file = OpenFile(LogProbePath, &probe, OF_READ);
-    if (file == HFILE_ERROR)
+    HANDLE file = CreateFileA(EventLogName, FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
         return -1;
-    DWORD high = 0;
-    const DWORD low = GetFileSize(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(file)), &high);
-    const bool failed = low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR;
-    _lclose(file);
-    return failed ? -1 : static_cast<long long>(high) << 32 | low;
+    LARGE_INTEGER size = {};
+    const bool measured = GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size);
+    CloseHandle(file);
+    return measured ? size.QuadPart : -1;
 }
 
 void RotateEventLog() {
