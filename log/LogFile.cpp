@@ -1,9 +1,37 @@
 #include "log/EventLog.h"
+#include "log/LogFile.h"
 #include "log/LogFormat.h"
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdint>
 #include <cstdio>
+
+// What fopen "a+" asks of the system, but the type looked at before a byte is
+// written: Wine opens every file without waiting, so a FIFO of the log's name
+// opens at once, and only the write into it would wait for a reader.
+std::FILE* OpenLogForRecord() {
+    HANDLE file = CreateFileA(EventLogName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return nullptr;
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_TEXT);
+    if (descriptor == -1) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    std::FILE* log = _fdopen(descriptor, "a+");
+    if (!log)
+        _close(descriptor);
+    return log;
+}
 
 // The log's whole size (a log of 4 GiB or more is no small one because its
 // low 32 bits are), or -1 when there is none or it cannot be measured. The
