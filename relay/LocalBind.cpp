@@ -56,8 +56,10 @@ InterfaceFingerprint ReadInterfaceFingerprint(u_long address) {
     if (addresses == nullptr || interfaces == nullptr)
         return print;
     print.known = true;
+    // A card whose cable is out keeps its address in the table on Windows,
+    // flagged: it counts as gone.
     for (DWORD i = 0; i < addresses->dwNumEntries && !print.present; ++i)
-        if (addresses->table[i].dwAddr == address) {
+        if (addresses->table[i].dwAddr == address && IsAddressEntryUp(addresses->table[i].wType)) {
             print.present = true;
             print.index = addresses->table[i].dwIndex;
         }

@@ -15,6 +15,6 @@
 int BindLocal(SOCKET socket, const sockaddr_in& local);
 // Whether `address` (network byte order) is bindable on this machine now.
 bool IsMachineAddress(u_long address);
-// The host-side address's interface as the machine's tables show it now;
+// A local address's interface as the machine's tables show it now;
 // not `known` when they cannot be read.
 InterfaceFingerprint ReadInterfaceFingerprint(u_long address);

@@ -1,10 +1,10 @@
 #include "relay/RecvChannel.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "config/HostConfig.h"
 #include "log/EventLog.h"
+#include "relay/ChannelWatch.h"
 #include "relay/HostCounters.h"
 #include "relay/LocalBind.h"
 #include "relay/RelayRules.h"
@@ -21,11 +21,6 @@ HostChannelRecord HostChannel[6];
 
 namespace {
 
-// How often the channels are looked at: a lost host-side interface is
-// rebuilt well within the 10 s of a retry, and a stalled channel read again
-// long before its socket's buffer fills.
-enum : unsigned { CHANNEL_CHECK_PERIOD_MS = 1000 };
-
 const char RecvModule[] = "In UDP Recv";
 const char RefusedHostText[] =
     "Error in connecting to Host. Message received to connect for an invalid Host. "
@@ -36,35 +31,13 @@ enum : int { ReceiveBufferSize = 512, MulticastTtl = 64 };
 // one datagram travels in the padding of the next.
 char ReceiveBuffer[ReceiveBufferSize];
 
-// The host-side address as the channels were set up at start-up, and its
-// interface as last seen by the periodic check. The check watches this
-// address, not the configured text: a new address accepted in the
-// configuration dialog takes effect with the restart it asks for, and must
-// not take the running channels down before (or after a Cancel).
-u_long WatchedHostSide;
-InterfaceFingerprint HostSideInterface;
-// One record per host and 10 s about the relay's own datagrams coming back.
-RecordGate OwnOutputGates[6];
-// Datagrams read per host since the channel check last looked, and one
-// record per host and 10 s about a read notification that never came.
-unsigned ReadsSinceCheck[6];
-bool WaitingAtCheck[6];
-RecordGate StallGates[6];
-
-// One record about host `host`, with its receiving port and group texts.
-void LogRecv(unsigned host, int error, const char* message) {
-    const bool known = host < HOST_COUNT;
-    WriteLogRecord(RecvModule, host, error, message, known ? HostTable[host].RECVUDPPORTID : "",
-                   known ? HostTable[host].RECVMCASTADDR : "");
-}
-
 void ArmRetry(HWND window, unsigned host) {
     SetTimer(window, RetryTimerId(host), RETRY_PERIOD_MS, nullptr);
 }
 
 // A failed step of a connect or a failed channel: one record, one retry.
 void FailChannel(HWND window, unsigned host, int error, const char* message) {
-    LogRecv(host, error, message);
+    WriteRecvRecord(host, error, message);
     ArmRetry(window, host);
 }
 
@@ -75,7 +48,7 @@ void StartUp(HWND window, WPARAM wparam) {
     WSADATA data;
     if (WSAStartupProc(1, &data) != 0) {
         const unsigned host = static_cast<unsigned>(wparam) & 0xFFFFu;
-        LogRecv(host, WSAGetLastError(), "Error in WSAStartup");
+        WriteRecvRecord(host, WSAGetLastError(), "Error in WSAStartup");
         SendMessageA(window, WM_DESTROY, 0, 0);
         SetTimer(window, IDT_STARTUPRETRY, RETRY_PERIOD_MS, nullptr);
     }
@@ -85,9 +58,7 @@ void StartUp(HWND window, WPARAM wparam) {
     }
     ResetHostCounters();
     RotateEventLog();
-    WatchedHostSide = inet_addr(LocalAddresses.HOSTSIDEIPADDRESS);
-    HostSideInterface = ReadInterfaceFingerprint(WatchedHostSide);
-    SetTimer(window, IDT_CHANNELCHECK, CHANNEL_CHECK_PERIOD_MS, nullptr);
+    StartChannelWatch(window);
 }
 
 // Read the error first, then close: the order of the option and registration
@@ -108,6 +79,7 @@ bool JoinGroup(SOCKET s, unsigned host, u_long interfaceAddress) {
 
 // The steps after the bind; the failure's record text, or nullptr.
 const char* ConfigureSocket(HWND window, SOCKET s, unsigned host, u_long interfaceAddress) {
+    AskReceiveBuffer(host, s);
     const int ttl = MulticastTtl;
     if (SetSockOptProc(s, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&ttl), sizeof ttl) < 0)
         return "Error in setting socket options";
@@ -128,14 +100,6 @@ int HostOfSocket(SOCKET s) {
     return -1;
 }
 
-// A datagram from the send socket's own address and port is the relay's
-// output come back (a local address and a group that match a host channel):
-// relaying it would send it round for ever.
-bool IsOwnOutput(const sockaddr_in& sender) {
-    return SendBoundPort != 0 && sender.sin_port == SendBoundPort &&
-           sender.sin_addr.s_addr == inet_addr(LocalAddresses.KLORSIDEIPADDRESS);
-}
-
 void ReadDatagram(HWND window, SOCKET s, unsigned host) {
     std::memset(ReceiveBuffer, 0, sizeof ReceiveBuffer);
     sockaddr_in sender;
@@ -143,19 +107,17 @@ void ReadDatagram(HWND window, SOCKET s, unsigned host) {
     const int got =
         recvfrom(s, ReceiveBuffer, ReceiveBufferSize, 0, reinterpret_cast<sockaddr*>(&sender), &senderLength);
     // Nothing to read: a notification still queued for a closed socket whose
-    // handle value the new one has taken. The new channel is sound.
+    // handle value the new one has taken, or one the channel check made up
+    // beside the platform's own. The channel is sound.
     if (got < 0 && WSAGetLastError() == WSAEWOULDBLOCK)
         return;
     if (got < 1) {
         FailAfterRead(window, host, "Error in recvfrom()");
         return;
     }
-    ++ReadsSinceCheck[host];
-    if (IsOwnOutput(sender)) {
-        if (PassRecordGate(OwnOutputGates[host], GetTickCount(), RETRY_PERIOD_MS))
-            LogRecv(host, 0, "Datagram from the relay's own send socket. Not relayed");
+    NoteChannelRead(host);
+    if (IsOwnOutput(host, sender))
         return;
-    }
     CountReceived(HostCounters[host]);
     ForwardDatagram(ReceiveBuffer, host, ReceiveBufferSize);
 }
@@ -183,60 +145,6 @@ void RetryExpired(HWND window, WPARAM id) {
     PostMessageA(window, WM_CONNECTHOST, RetryTimerHost(static_cast<uint64_t>(id)), 0);
 }
 
-const char* ChangeText(InterfaceChange change) {
-    switch (change) {
-    case InterfaceChange::AddressGone:
-        return "Host side address gone. Reconnecting";
-    case InterfaceChange::AddressBack:
-        return "Host side address back. Reconnecting";
-    default:
-        return "Host side interface changed. Reconnecting";
-    }
-}
-
-// Group memberships end with the interface they were made on, silently: a
-// card that went away and came back, or an address moved to another card,
-// leaves open sockets that receive nothing. Every configured host's channel
-// is rebuilt from scratch instead, its pending retry replaced.
-void CheckHostSide(HWND window) {
-    const InterfaceFingerprint now = ReadInterfaceFingerprint(WatchedHostSide);
-    const InterfaceChange change = ChangeOf(HostSideInterface, now);
-    if (now.known)
-        HostSideInterface = now;
-    if (change == InterfaceChange::None)
-        return;
-    for (unsigned host = 0; host < HOST_COUNT; ++host) {
-        if (!HostConfigured[host])
-            continue;
-        LogRecv(host, 0, ChangeText(change));
-        CloseHostSocket(host);
-        KillTimer(window, RetryTimerId(host));
-        PostMessageA(window, WM_CONNECTHOST, host, 0);
-    }
-}
-
-// A channel that had datagrams waiting at the last look, has them still and
-// has read none since has lost its read notification: the next one only
-// comes after a read.
-// Under Wine a message box's beep has been seen to cost a channel its
-// notifications for good. The channel is notified here instead, once; the
-// read re-enables the platform's own notifications.
-void ReadStalledChannels(HWND window) {
-    for (unsigned host = 0; host < HOST_COUNT; ++host) {
-        const SOCKET s = HostChannel[host].socket;
-        u_long waiting = 0;
-        const bool waits = s != INVALID_SOCKET && ioctlsocket(s, FIONREAD, &waiting) == 0 && waiting > 0;
-        const bool stalled = waits && WaitingAtCheck[host] && ReadsSinceCheck[host] == 0;
-        WaitingAtCheck[host] = waits;
-        ReadsSinceCheck[host] = 0;
-        if (!stalled)
-            continue;
-        if (PassRecordGate(StallGates[host], GetTickCount(), RETRY_PERIOD_MS))
-            LogRecv(host, 0, "Read notification missing. Reading on");
-        PostMessageA(window, WM_SOCKETEVENT, s, FD_READ);
-    }
-}
-
 // False for a timer that is none of this window's.
 bool TimerExpired(HWND window, WPARAM id) {
     if (IsRetryTimerId(static_cast<uint64_t>(id))) {
@@ -246,8 +154,7 @@ bool TimerExpired(HWND window, WPARAM id) {
         KillTimer(window, id);
         SendMessageA(window, WM_CREATE, 0, 0);
     } else if (id == IDT_CHANNELCHECK) {
-        CheckHostSide(window);
-        ReadStalledChannels(window);
+        CheckChannels(window);
     } else {
         return false;
     }
@@ -255,6 +162,13 @@ bool TimerExpired(HWND window, WPARAM id) {
 }
 
 } // namespace
+
+// One record about host `host`, with its receiving port and group texts.
+void WriteRecvRecord(unsigned host, int error, const char* message) {
+    const bool known = host < HOST_COUNT;
+    WriteLogRecord(RecvModule, host, error, message, known ? HostTable[host].RECVUDPPORTID : "",
+                   known ? HostTable[host].RECVMCASTADDR : "");
+}
 
 void CloseHostSocket(unsigned host) {
     if (host >= HOST_COUNT)
@@ -277,13 +191,20 @@ void ConnectHost(HWND window, WPARAM wparam) {
         return;
     }
     CloseHostSocket(host); // a channel still open is rebuilt, not leaked
+    // atoi would make port 0 of a text that is no number, and the system
+    // would pick a port no host sends to.
+    const u_short port = PortNumber(HostTable[host].RECVUDPPORTID);
+    if (port == 0) {
+        FailChannel(window, host, 0, "Receiving port not a number from 1 to 65535. Retrying");
+        return;
+    }
     const SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
     HostSockets[host] = s;
     const u_long interfaceAddress = inet_addr(LocalAddresses.HOSTSIDEIPADDRESS);
     sockaddr_in local;
     std::memset(&local, 0, sizeof local);
     local.sin_family = AF_INET;
-    local.sin_port = htons(static_cast<u_short>(std::atoi(HostTable[host].RECVUDPPORTID)));
+    local.sin_port = htons(port);
     local.sin_addr.s_addr = interfaceAddress;
     if (BindLocal(s, local) < 0) {
         CloseHostSocket(host); // close first, then read the error

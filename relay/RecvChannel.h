@@ -7,6 +7,10 @@
 
 extern const char RecvChannelClass[]; // "UdpRecvProc"
 
+// What each host socket asks for as its receive buffer: about a second of a
+// busy host, so that a burst outlasts the one thread's pauses.
+enum : int { HostReceiveBufferBytes = 4194304 };
+
 struct HostChannelRecord {
     SOCKET socket;   // the host's socket once fully connected
     short hostIndex; // record i always belongs to host i
@@ -21,6 +25,9 @@ extern HostChannelRecord HostChannel[6];
 LRESULT CALLBACK UdpRecvWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 // WM_CONNECTHOST: set up host `host`'s channel, or log and arm its retry.
 void ConnectHost(HWND window, WPARAM host);
+// One "In UDP Recv" record about host `host`, with its receiving port and
+// group texts.
+void WriteRecvRecord(unsigned host, int error, const char* message);
 // Closes host `host`'s receive socket, if open, and forgets it in both
 // socket tables (for the configuration dialog's reconfiguration too).
 void CloseHostSocket(unsigned host);

@@ -1,11 +1,13 @@
 #include "relay/RelayRules.h"
 
-#include <cstdlib>
 #include <cstring>
 
-uint16_t SendPortValue(const char* portText) {
-    // Port texts hold at most 5 characters, so atoi cannot overflow.
-    return static_cast<uint16_t>(std::atoi(portText));
+uint16_t PortNumber(const char* portText) {
+    unsigned long value = 0;
+    const char* c = portText;
+    for (; *c >= '0' && *c <= '9' && value <= 65535; ++c)
+        value = value * 10 + static_cast<unsigned>(*c - '0');
+    return *c == '\0' && c != portText && value >= 1 && value <= 65535 ? static_cast<uint16_t>(value) : 0;
 }
 
 uint16_t WirePortOfField(uint16_t fieldValue) {
@@ -27,8 +29,12 @@ bool IsBindableLocalAddress(uint32_t address, const uint32_t* machine, size_t co
     return false;
 }
 
+bool RecordGateOpen(const RecordGate& gate, uint32_t nowMs, uint32_t periodMs) {
+    return !gate.passed || nowMs - gate.at >= periodMs;
+}
+
 bool PassRecordGate(RecordGate& gate, uint32_t nowMs, uint32_t periodMs) {
-    if (gate.passed && nowMs - gate.at < periodMs)
+    if (!RecordGateOpen(gate, nowMs, periodMs))
         return false;
     gate = {true, nowMs};
     return true;
@@ -36,6 +42,10 @@ bool PassRecordGate(RecordGate& gate, uint32_t nowMs, uint32_t periodMs) {
 
 bool IsDestinationError(int error) {
     return error == 10022 || error == 10049;
+}
+
+bool IsAddressEntryUp(uint16_t typeFlags) {
+    return (typeFlags & (0x0008u | 0x0040u)) == 0; // MIB_IPADDR_DISCONNECTED, MIB_IPADDR_DELETED
 }
 
 InterfaceChange ChangeOf(const InterfaceFingerprint& before, const InterfaceFingerprint& now) {

@@ -8,12 +8,13 @@
 // that could repeat are written at most once in it.
 enum : unsigned { RETRY_PERIOD_MS = 10000 };
 
-// The 16-bit value the send side writes into a sockaddr_in port field for a
-// configured port text: the text's decimal value cut to 16 bits. The value is
-// stored as it is, not converted to network byte order, which is what
-// KLOR-side receivers expect ("6789" arrives at port 34074 on a
-// little-endian machine).
-uint16_t SendPortValue(const char* portText);
+// The port a configured port text names: a number from 1 to 65535 in decimal
+// digits and nothing else; 0 for any other text ("", "?5", "0", "65536",
+// " 5"), which names no port and sets no channel up. The send side stores the
+// value as it is in a sockaddr_in port field, not converted to network byte
+// order, which is what KLOR-side receivers expect ("6789" arrives at port
+// 34074 on a little-endian machine); the receive side converts it.
+uint16_t PortNumber(const char* portText);
 
 // The UDP port that goes on the wire when `fieldValue` is stored unconverted
 // in a port field: the field's two bytes in memory order, read as the
@@ -35,13 +36,21 @@ struct RecordGate {
     uint32_t at;
 };
 bool PassRecordGate(RecordGate& gate, uint32_t nowMs, uint32_t periodMs);
+// Whether PassRecordGate would pass now, without passing it.
+bool RecordGateOpen(const RecordGate& gate, uint32_t nowMs, uint32_t periodMs);
 
 // Whether a failed send's error lies in the destination alone (its port or
 // address is unusable: WSAEINVAL 10022 as Wine reports port 0,
 // WSAEADDRNOTAVAIL 10049 as Windows does), so the socket itself is sound.
 bool IsDestinationError(int error);
 
-// What identifies the interface that carries the host-side address: whether
+// Whether an entry of the machine's address table (its wType flags) holds an
+// address that is there: Windows keeps the address of a card whose cable is
+// out, flagged disconnected (0x0008), and one being removed, flagged deleted
+// (0x0040).
+bool IsAddressEntryUp(uint16_t typeFlags);
+
+// What identifies the interface that carries a local address: whether
 // the address is on the machine, the index of its interface, and the count
 // and index sum of every interface bearing that interface's description. A
 // card plugged in again may come back under a new index; under Wine the

@@ -5,6 +5,7 @@
 
 #include "config/HostConfig.h"
 #include "log/EventLog.h"
+#include "relay/ChannelWatch.h"
 #include "relay/HostCounters.h"
 #include "relay/LocalBind.h"
 #include "relay/RelayRules.h"
@@ -39,15 +40,30 @@ unsigned PendingRetries;
 // One record per host and 10 s for datagrams its destination refuses.
 RecordGate DestinationGates[6];
 
-// A set-up record of host `host`, with its sending port text.
-void LogSetUp(unsigned host, int error, const char* message) {
-    const char* port = host < HOST_COUNT ? HostTable[host].SENDUDPPORTID : "";
-    WriteLogRecord(SendModule, host, error, message, port, LocalAddresses.SENDMCASTADD);
+// A set-up step that keeps failing repeats with every retry (the time-to-live
+// step every millisecond): one record per 10 s for each step and error.
+struct StepRecord {
+    int error;
+    RecordGate gate;
+};
+StepRecord InterfaceStepRecord, TtlStepRecord;
+
+bool PassStepRecord(StepRecord& record, int error) {
+    if (record.error != error)
+        record = {error, {}};
+    return PassRecordGate(record.gate, GetTickCount(), RETRY_PERIOD_MS);
 }
 
 void ArmRetry(HWND window, unsigned host, unsigned periodMs) {
     SetTimer(window, RetryTimerId(host), periodMs, nullptr);
     PendingRetries |= 1u << (host & 0xFu);
+}
+
+void KillRetries(HWND window) {
+    for (unsigned host = 0; host < HOST_COUNT; ++host)
+        if (PendingRetries & (1u << host))
+            KillTimer(window, RetryTimerId(host));
+    PendingRetries = 0;
 }
 
 void CloseSendSocket() {
@@ -61,7 +77,7 @@ sockaddr_in AddressOf(u_long address, unsigned short portValue) {
     sockaddr_in result;
     std::memset(&result, 0, sizeof result);
     result.sin_family = AF_INET;
-    result.sin_port = portValue; // unconverted: see SendPortValue
+    result.sin_port = portValue; // unconverted: see PortNumber
     result.sin_addr.s_addr = address;
     return result;
 }
@@ -101,9 +117,18 @@ void Forward(HWND window, WPARAM wparam, HGLOBAL block) {
         GlobalFree(block);
         return;
     }
+    // A text that is no port would send to port 0: the system refuses it, or
+    // sends where nobody listens.
+    const unsigned short port = PortNumber(HostTable[host].SENDUDPPORTID);
+    if (port == 0) {
+        if (PassRecordGate(DestinationGates[host], GetTickCount(), RETRY_PERIOD_MS))
+            WriteSendRecord(static_cast<unsigned>(host), 0,
+                            "Sending port not a number from 1 to 65535. Not sent");
+        GlobalFree(block);
+        return;
+    }
     const char* data = static_cast<const char*>(GlobalLock(block));
     if (data != nullptr) {
-        const unsigned short port = SendPortValue(HostTable[host].SENDUDPPORTID);
         const int result = SendDatagram(data, ForwardLength(static_cast<uint64_t>(wparam)), port,
                                         static_cast<unsigned>(wparam), window);
         GlobalUnlock(block);
@@ -145,26 +170,36 @@ void ForwardDatagram(const void* data, unsigned host, unsigned length) {
         GlobalFree(block); // nobody else will
 }
 
+void WriteSendRecord(unsigned host, int error, const char* message) {
+    const char* port = host < HOST_COUNT ? HostTable[host].SENDUDPPORTID : "";
+    WriteLogRecord(SendModule, host, error, message, port, LocalAddresses.SENDMCASTADD);
+}
+
 void SetUpSendSocket(unsigned host, HWND window) {
     CloseSendSocket();
+    const u_long klorSide = inet_addr(LocalAddresses.KLORSIDEIPADDRESS);
+    WatchKlorSide(klorSide);
     SendSocket = socket(AF_INET, SOCK_DGRAM, 0);
     const int bindError = BindSendSocket();
     if (bindError != 0) {
-        LogSetUp(host, bindError, "Error in binding socket");
+        WriteSendRecord(host, bindError, "Error in binding socket");
         ArmRetry(window, 0, RETRY_PERIOD_MS);
         SendFailed = 1;
         return; // the socket stays open until the next set-up
     }
-    const u_long klorSide = inet_addr(LocalAddresses.KLORSIDEIPADDRESS);
     if (SetSockOptProc(SendSocket, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&klorSide),
-                       sizeof klorSide) < 0)
-        LogSetUp(host, WSAGetLastError(), "Error in setting socket options....Setting to Correct IP");
+                       sizeof klorSide) < 0) {
+        const int error = WSAGetLastError();
+        if (PassStepRecord(InterfaceStepRecord, error))
+            WriteSendRecord(host, error, "Error in setting socket options....Setting to Correct IP");
+    }
     const int ttl = MulticastTtl;
     if (SetSockOptProc(SendSocket, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&ttl),
                        sizeof ttl) < 0) {
         const int error = WSAGetLastError();
         CloseSendSocket();
-        LogSetUp(host, error, "Error in setting socket options....Time to live setting failed");
+        if (PassStepRecord(TtlStepRecord, error))
+            WriteSendRecord(host, error, "Error in setting socket options....Time to live setting failed");
         ArmRetry(window, 0, TTL_RETRY_PERIOD_MS);
         SendFailed = 1;
         return;
@@ -172,20 +207,37 @@ void SetUpSendSocket(unsigned host, HWND window) {
     SendFailed = 0;
 }
 
+void RebuildSendSocket(unsigned host, const char* why) {
+    if (SendChannelWindow == nullptr)
+        return;
+    WriteSendRecord(host, 0, why);
+    KillRetries(SendChannelWindow);
+    SetUpSendSocket(host, SendChannelWindow);
+}
+
 int SendDatagram(const char* data, int length, unsigned short portValue, unsigned host, HWND window) {
     const sockaddr_in to = AddressOf(inet_addr(LocalAddresses.SENDMCASTADD), portValue);
     if (sendto(SendSocket, data, length, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) >= 0)
         return 0;
     const int error = WSAGetLastError();
+    const unsigned h = host & 0xFFFFu;
     // A destination that only this host has (its port) cannot be mended by a
     // new socket, and closing the shared one would cost every other host its
-    // traffic.
+    // traffic. The same errors come for every host when the KLOR-side card
+    // itself went or changed (Windows: 10049 for a vanished address; Wine:
+    // 10022 for a card plugged in again): the KLOR side is looked at before
+    // anything is recorded, once per record that is due.
     if (IsDestinationError(error)) {
-        const unsigned h = host & 0xFFFFu;
-        if (h < HOST_COUNT && PassRecordGate(DestinationGates[h], GetTickCount(), RETRY_PERIOD_MS))
-            LogSendFailure(host, error, portValue);
+        if (h >= HOST_COUNT || !RecordGateOpen(DestinationGates[h], GetTickCount(), RETRY_PERIOD_MS))
+            return 2;
+        if (KlorSideRebuilt(h))
+            return SendFailed == 1 ? 1 : 2;
+        PassRecordGate(DestinationGates[h], GetTickCount(), RETRY_PERIOD_MS);
+        LogSendFailure(host, error, portValue);
         return 2;
     }
+    if (KlorSideRebuilt(h))
+        return SendFailed == 1 ? 1 : 2;
     CloseSendSocket();
     LogSendFailure(host, error, portValue);
     ArmRetry(window, 0, RETRY_PERIOD_MS);

@@ -18,7 +18,15 @@ LRESULT CALLBACK UdpSendWndProc(HWND window, UINT message, WPARAM wparam, LPARAM
 void ForwardDatagram(const void* data, unsigned host, unsigned length);
 // Builds SendSocket afresh; `host` only selects the port text of records.
 void SetUpSendSocket(unsigned host, HWND window);
+// Builds SendSocket afresh at once, its pending retries dropped, after one
+// record of host `host` saying why.
+void RebuildSendSocket(unsigned host, const char* why);
+// One "In UDP Send" record about host `host`, with its sending port text and
+// SENDMCASTADD.
+void WriteSendRecord(unsigned host, int error, const char* message);
 // 0 when sent; 1 when the send failed (socket closed, record written, retry
 // armed); 2 when the host's destination alone refused it (the datagram is
-// dropped, the socket kept, at most one record per host and 10 s).
+// dropped, the socket kept, at most one record per host and 10 s). When the
+// KLOR-side card went or changed, the socket has been rebuilt instead: 1 when
+// that set-up failed, 2 when it is ready.
 int SendDatagram(const char* data, int length, unsigned short portValue, unsigned host, HWND window);

@@ -9,8 +9,10 @@
 #
 #   tools/lab.sh up ID      create the lab (removes a stale lab of that ID first)
 #   tools/lab.sh down ID    remove it
-#   tools/lab.sh replug ID  delete the host-side veth pair and make it again, as
-#                           a host-side card unplugged and plugged in again
+#   tools/lab.sh replug ID [host|klor|both]
+#                           delete that side's veth pair (default the host side;
+#                           both: both pairs, then both made again) and make it
+#                           again, as a card unplugged and plugged in again
 #   tools/lab.sh sweep      remove labs whose creating process is gone
 #
 # IDs look like "udplab<pid>": the creating process id is part of the name, so
@@ -44,6 +46,18 @@ pair() {
 }
 
 host_pair() { pair "$1" hside 198.51.100.1 hosts hosts0 198.51.100.2; }
+klor_pair() { pair "$1" kside 203.0.113.1 klor klor0 203.0.113.2; }
+
+replug() {
+    local id=$1
+    case "$2" in
+    host) ip -n "$id-relay" link del hside && host_pair "$id" ;;
+    klor) ip -n "$id-relay" link del kside && klor_pair "$id" ;;
+    both) ip -n "$id-relay" link del hside && ip -n "$id-relay" link del kside && host_pair "$id" &&
+        klor_pair "$id" ;;
+    *) echo "replug: host, klor or both" >&2; return 2 ;;
+    esac
+}
 
 up() {
     local id=$1
@@ -56,7 +70,7 @@ up() {
         ip -n "$ns" link set lo up
     done
     host_pair "$id"
-    pair "$id" kside 203.0.113.1 klor klor0 203.0.113.2
+    klor_pair "$id"
     # Receivers take datagrams whatever their source address.
     for ns in "$id-relay" "$id-hosts" "$id-klor"; do
         ip netns exec "$ns" sysctl -qw net.ipv4.conf.all.rp_filter=0 net.ipv4.conf.default.rp_filter=0
@@ -74,8 +88,8 @@ sweep() {
 
 case "${1:-}" in
 up) up "${2:?lab id}" ;;
-replug) ip -n "${2:?lab id}-relay" link del hside && host_pair "$2" ;;
+replug) replug "${2:?lab id}" "${3:-host}" ;;
 down) down "${2:?lab id}" ;;
 sweep) sweep ;;
-*) echo "usage: $0 up ID | down ID | replug ID | sweep" >&2; exit 2 ;;
+*) echo "usage: $0 up ID | down ID | replug ID [host|klor|both] | sweep" >&2; exit 2 ;;
 esac

@@ -60,10 +60,11 @@ def same_but_time(got, expected):
 class KlorListener:
     """labtraffic recv in the KLOR namespace, read line by line as it runs."""
 
-    def __init__(self, port=WIRE_6789):
+    def __init__(self, port=WIRE_6789, dump=True):
+        """dump: with each datagram's bytes (item "data")."""
         self.proc = subprocess.Popen(["ip", "netns", "exec", KLOR_NS, sys.executable, LABTRAFFIC, "recv",
                                       "--group", SEND_GROUP, "--port", str(port), "--iface", "203.0.113.2",
-                                      "--count", "100000", "--timeout", "600", "--json", "--dump"],
+                                      "--count", "1000000", "--timeout", "600", "--json"] + ["--dump"] * dump,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         self.items = queue.Queue()
         ready = self.proc.stderr.readline().strip() == "ready"
@@ -73,7 +74,7 @@ class KlorListener:
     def _read(self):
         for line in self.proc.stdout:
             item = json.loads(line)
-            item["data"] = bytes.fromhex(item.pop("hex"))
+            item["data"] = bytes.fromhex(item.pop("hex", ""))
             item["at"] = time.monotonic()
             self.items.put(item)
 
@@ -271,16 +272,22 @@ while time.monotonic() - start < seconds:
         pass
     seq += 1
     time.sleep(max(0.0, start + seq / rate - time.monotonic()))
+print(seq, flush=True)
 """
+
+
+def steady_sender(rounds_per_second, seconds):
+    """STEADY_SENDER in the hosts' namespace; it prints the rounds it made when done."""
+    return subprocess.Popen(["ip", "netns", "exec", HOSTS_NS, sys.executable, "-c", STEADY_SENDER,
+                             os.path.join(ROOT, "tools"), str(rounds_per_second), str(seconds)],
+                            stdout=subprocess.PIPE, text=True)
 
 
 def six_hosts_under_traffic(args, t, what, seconds):
     """The relay with hosts 0..5 of the sample configuration, and a steady
     sender of 50 rounds a second over all six for `seconds`."""
     relay = start(args, t, SAMPLE_LOCAL, {h: host_keys(7000 + h, group_of(h)) for h in range(6)}, what)
-    sender = subprocess.Popen(["ip", "netns", "exec", HOSTS_NS, sys.executable, "-c", STEADY_SENDER,
-                               os.path.join(ROOT, "tools"), "50", str(seconds)])
-    return relay, sender
+    return relay, steady_sender(50, seconds)
 
 
 def all_relaying(listener, since, timeout):

@@ -72,17 +72,20 @@ TEST(RelaySendPorts, UnconvertedFieldValuesGoOnTheWireByteSwapped) {
     EXPECT_EQ(WirePortOfField(6793), 35098);
     EXPECT_EQ(WirePortOfField(6792), 34842);
     EXPECT_EQ(WirePortOfField(6791), 34586);
-    EXPECT_EQ(WirePortOfField(SendPortValue("6789")), 34074);
+    EXPECT_EQ(WirePortOfField(PortNumber("6789")), 34074);
     EXPECT_EQ(WirePortOfField(htons(6789)), 6789) << "a converted value would keep its port";
 }
 
-TEST(RelaySendPorts, PortTextIsCutTo16Bits) {
-    EXPECT_EQ(SendPortValue("6789"), 6789);
-    EXPECT_EQ(SendPortValue("65535"), 65535);
-    EXPECT_EQ(SendPortValue("99999"), 99999 - 65536);
-    EXPECT_EQ(SendPortValue("?"), 0);
-    EXPECT_EQ(SendPortValue(""), 0);
-    EXPECT_EQ(SendPortValue("-1"), 65535);
+// A port text names a port only as a number from 1 to 65535 in digits.
+TEST(RelayPorts, OnlyDigitsFromOneTo65535NameAPort) {
+    const struct {
+        const char* text;
+        uint16_t port;
+    } cases[] = {{"6789", 6789}, {"1", 1},  {"65535", 65535}, {"007", 7},   {"", 0},      {"?", 0},
+                 {"?5", 0},      {"5?", 0}, {"0", 0},         {"65536", 0}, {"99999", 0}, {"-1", 0},
+                 {" 5", 0},      {"5 ", 0}, {"+5", 0},        {"0x10", 0}};
+    for (const auto& c : cases)
+        EXPECT_EQ(PortNumber(c.text), c.port) << '"' << c.text << '"';
 }
 
 TEST(RelayLocalAddress, OnlyOwnWildcardAndLoopbackAddressesAreBindable) {
@@ -125,4 +128,53 @@ TEST(RelayRecordGate, PassesOncePerPeriodAcrossTheTickWrap) {
     EXPECT_FALSE(PassRecordGate(gate, 0xFFFFF000u + 9999u, 10000));
     EXPECT_TRUE(PassRecordGate(gate, 0xFFFFF000u + 10000u, 10000)) << "across the wrap";
     EXPECT_FALSE(PassRecordGate(gate, 0xFFFFF000u + 10001u, 10000)) << "the period starts anew";
+    EXPECT_FALSE(RecordGateOpen(gate, 0xFFFFF000u + 19999u, 10000));
+    EXPECT_TRUE(RecordGateOpen(gate, 0xFFFFF000u + 20000u, 10000));
+    EXPECT_FALSE(PassRecordGate(gate, 0xFFFFF000u + 19999u, 10000)) << "looking does not pass the gate";
+}
+
+// Errors a failed send gives for one host's unusable destination, which keep
+// the shared socket; any other error rebuilds it.
+TEST(RelaySendErrors, OnlyInvalidArgumentAndAddressNotAvailableAreTheDestinations) {
+    const struct {
+        int error;
+        bool destination;
+    } cases[] = {{10022, true},  {10049, true},  {0, false},     {10038, false}, {10048, false},
+                 {10050, false}, {10051, false}, {10055, false}, {10065, false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(IsDestinationError(c.error), c.destination) << c.error;
+}
+
+// An address-table entry flagged disconnected or deleted is no address there.
+TEST(RelayInterfaces, DisconnectedAndDeletedAddressesCountAsAbsent) {
+    const struct {
+        uint16_t flags;
+        bool up;
+    } cases[] = {{0x0000, true},  {0x0001, true},  {0x0004 | 0x0001, true}, {0x0080, true},
+                 {0x0008, false}, {0x0040, false}, {0x0009, false},         {0x0048 | 0x0001, false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(IsAddressEntryUp(c.flags), c.up) << std::hex << c.flags;
+}
+
+// Which change the interface fingerprints show; a card plugged in again under
+// Wine may show only in the peers' index sum.
+TEST(RelayInterfaces, ChangeOfComparesPresenceIndexAndPeers) {
+    const InterfaceFingerprint up{true, true, 4, 2, 9}, unread{false, false, 0, 0, 0},
+        gone{true, false, 0, 0, 0};
+    const struct {
+        InterfaceFingerprint before, now;
+        InterfaceChange change;
+    } cases[] = {
+        {up, up, InterfaceChange::None},
+        {up, gone, InterfaceChange::AddressGone},
+        {gone, up, InterfaceChange::AddressBack},
+        {gone, gone, InterfaceChange::None},
+        {up, {true, true, 7, 2, 9}, InterfaceChange::InterfaceChanged},
+        {up, {true, true, 4, 3, 9}, InterfaceChange::InterfaceChanged},
+        {up, {true, true, 4, 2, 11}, InterfaceChange::InterfaceChanged},
+        {up, unread, InterfaceChange::None},
+        {unread, gone, InterfaceChange::None},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
+        EXPECT_EQ(ChangeOf(cases[i].before, cases[i].now), cases[i].change) << "case " << i;
 }

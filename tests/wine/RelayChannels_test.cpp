@@ -298,19 +298,25 @@ TEST_F(RelayChannels, FailedReceiveStartUpIsRepeatedTenSecondsLater) {
 
 // The send socket's set-up: a failed interface step is recorded and the
 // set-up goes on; a failed time-to-live step closes the socket, is recorded
-// and is tried again 1 ms later, not 10 s, and that set-up ends ready.
-TEST_F(RelayChannels, SendSetUpFailuresAreRecordedAndTheTtlStepIsRetriedAtOnce) {
+// and is tried again 1 ms later, not 10 s. While both keep failing each is
+// recorded once (per 10 s), not with every retry; the set-up that gets
+// through ends ready.
+TEST_F(RelayChannels, SendSetUpFailuresAreRecordedOnceAndTheTtlStepIsRetriedAtOnce) {
     SetLocal("239.1.1.1", Missing, "127.0.0.1");
     ConfigureHost(0);
     SetSockOptProc = FailingOption;
     FailInterfaceStep = true;
-    TtlFailuresLeft = 1;
+    TtlFailuresLeft = 20;
     StartChannels();
     const DWORD failed = GetTickCount();
     EXPECT_EQ(SendFailed, 1);
     EXPECT_EQ(SendSocket, INVALID_SOCKET);
+    EXPECT_TRUE(PumpMessages(5000, [] { return SendFailed == 0; })) << "set up again by the retries";
+    EXPECT_LT(GetTickCount() - failed, 3000u) << "20 retries of 1 ms, not of 10 s";
+    EXPECT_EQ(Messages(SendChannelWindow, WM_CREATE, 0).size(), 20u);
+    EXPECT_NE(SendSocket, INVALID_SOCKET);
     const auto lines = LogLines();
-    ASSERT_EQ(lines.size(), 2u);
+    ASSERT_EQ(lines.size(), 2u) << "one record per failing step";
     EXPECT_NE(
         lines[0].find("         0      10022  In UDP Send       6789       239.1.1.1 Error in setting socket "
                       "options....Setting to Correct IP"),
@@ -321,12 +327,45 @@ TEST_F(RelayChannels, SendSetUpFailuresAreRecordedAndTheTtlStepIsRetriedAtOnce) 
                       "options....Time to live setting failed"),
         std::string::npos)
         << lines[1];
-    EXPECT_TRUE(PumpMessages(3000, [] { return SendFailed == 0; })) << "set up again by the retry";
-    EXPECT_LT(GetTickCount() - failed, 1000u);
-    EXPECT_EQ(Messages(SendChannelWindow, WM_TIMER, IDT_RETRY).size(), 1u);
-    EXPECT_EQ(Messages(SendChannelWindow, WM_CREATE, 0).size(), 1u);
-    EXPECT_NE(SendSocket, INVALID_SOCKET);
-    EXPECT_EQ(LogLines("Setting to Correct IP").size(), 2u) << "each set-up records its interface step";
-    EXPECT_EQ(LogLines("Time to live").size(), 1u);
     FailInterfaceStep = false;
+}
+
+// Port texts that are no number from 1 to 65535: the receive side sets no
+// channel up and records it, retried every 10 s like a failed bind; the send
+// side sends nothing to port 0 and records it once per host and 10 s.
+TEST_F(RelayChannels, PortTextsThatAreNoNumberSetNothingUp) {
+    SetLocal("239.1.1.1", "127.0.0.1", "127.0.0.1");
+    const char* texts[] = {"", "?5", "0", "70000", "6a"};
+    for (int h = 0; h < 5; ++h)
+        ConfigureHost(h, texts[h], texts[h]);
+    StartChannels();
+    GlobalAllocProc = TrackingAlloc;
+    Allocated.clear();
+    char data[512] = {};
+    for (unsigned h = 0; h < 5; ++h) {
+        Connect(h);
+        EXPECT_EQ(HostSockets[h], INVALID_SOCKET) << "host " << h << " binds no port";
+        for (int i = 0; i < 3; ++i)
+            ForwardDatagram(data, h, sizeof data);
+    }
+    PumpMessages(100);
+    EXPECT_EQ(SendFailed, 0) << "the shared send socket is sound";
+    for (HGLOBAL block : Allocated)
+        EXPECT_EQ(GlobalSize(block), 0u) << "each dropped datagram's block is freed";
+    for (int h = 0; h < 5; ++h) {
+        EXPECT_EQ(HostCounters[h].sent, 0);
+        char recv[120], send[120];
+        std::snprintf(recv, sizeof recv,
+                      "%10d %10d  In UDP Recv %10s %15s Receiving port not a number from 1 "
+                      "to 65535. Retrying",
+                      h, 0, texts[h], HostTable[h].RECVMCASTADDR);
+        std::snprintf(send, sizeof send,
+                      "%10d %10d  In UDP Send %10s %15s Sending port not a number from 1 to "
+                      "65535. Not sent",
+                      h, 0, texts[h], "239.1.1.1");
+        EXPECT_EQ(LogLines(recv).size(), 1u) << recv;
+        EXPECT_EQ(LogLines(send).size(), 1u) << "one per host and 10 s: " << send;
+        EXPECT_TRUE(KillTimer(RecvChannelWindow, RetryTimerId(h))) << "host " << h << "'s retry is armed";
+    }
+    EXPECT_EQ(LogLines().size(), 10u);
 }
