@@ -51,24 +51,24 @@ def run_fifo_log(args, t):
     listener = KlorListener()
     write_ini(local=SAMPLE_LOCAL, hosts={h: host_keys(7000 + h, group_of(h)) for h in (1, 2)})
     relay = Relay(args, cwd=cwd)
-    t.check(relay.wait_window() is not None, f"{what}: the relay starts")
-    time.sleep(1.0)
     try:
-        failed_at = time.monotonic()
-        send(1, 513, 1)
-        back2 = resend_until_arrival(listener, 2, 10, 8)
-        t.check(back2 is not None, f"{what}: after a record for host 1, host 2 relays on")
-        back1 = resend_until_arrival(listener, 1, 20, 20)
-        t.check(back1 is not None and back1 - failed_at <= 16.0,
-                f"{what}: host 1 relays again after its retry "
-                f"({None if back1 is None else round(back1 - failed_at, 1)} s)")
-        t.check(stat.S_ISFIFO(os.stat(log).st_mode), f"{what}: the FIFO is still there")
-    finally:
-        in_fifo = drain(fd)
-        os.close(fd)
-        os.remove(log)
-    t.check(in_fifo == held, f"{what}: nothing was written into the FIFO ({in_fifo - held} bytes)")
-    try:
+        t.check(relay.wait_window() is not None, f"{what}: the relay starts")
+        time.sleep(1.0)
+        try:
+            failed_at = time.monotonic()
+            send(1, 513, 1)
+            back2 = resend_until_arrival(listener, 2, 10, 8)
+            t.check(back2 is not None, f"{what}: after a record for host 1, host 2 relays on")
+            back1 = resend_until_arrival(listener, 1, 20, 20)
+            t.check(back1 is not None and back1 - failed_at <= 16.0,
+                    f"{what}: host 1 relays again after its retry "
+                    f"({None if back1 is None else round(back1 - failed_at, 1)} s)")
+            t.check(stat.S_ISFIFO(os.stat(log).st_mode), f"{what}: the FIFO is still there")
+        finally:
+            in_fifo = drain(fd)
+            os.close(fd)
+            os.remove(log)
+        t.check(in_fifo == held, f"{what}: nothing was written into the FIFO ({in_fifo - held} bytes)")
         listener.drain()
         send(1, 513, 30)
         wait_until(lambda: records(relay), 5)
