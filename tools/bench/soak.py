@@ -208,13 +208,17 @@ def log_lines(cwd):
 
 # ---------------------------------------------------------------- figures
 
+IN_FLIGHT = 100_000_000  # ns; far more than the relay takes to pass a datagram on
+
 
 def window_figures(a, start_ns, received, failed, quiet, t_from, t_clear, t_to):
     """Loss and recovery of the steady traffic scheduled in [t_from, t_to),
-    but for the quiet sequence numbers, which were never sent."""
+    but for the quiet sequence numbers, which were never sent. Both ends
+    move IN_FLIGHT earlier: a datagram sent just before a fault is still on
+    its way through the relay when the fault strikes, and lost to it."""
     interval = 1e9 / a.rate
-    first = max(0, int((t_from - start_ns) / interval) + 1)
-    last = min(int(a.rate * a.duration), int((t_to - start_ns) / interval) + 1)
+    first = max(0, int((t_from - IN_FLIGHT - start_ns) / interval) + 1)
+    last = min(int(a.rate * a.duration), int((t_to - IN_FLIGHT - start_ns) / interval) + 1)
     lost, not_sent = collections.Counter(), collections.Counter()
     last_missing = {}
     for seq in range(first, last):
