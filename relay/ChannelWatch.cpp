@@ -55,25 +55,27 @@ InterfaceChange LookAt(SideWatch& side) {
     return change;
 }
 
-const char* HostSideText(InterfaceChange change) {
-    switch (change) {
-    case InterfaceChange::AddressGone:
-        return "Host side address gone. Reconnecting";
-    case InterfaceChange::AddressBack:
-        return "Host side address back. Reconnecting";
-    default:
-        return "Host side interface changed. Reconnecting";
-    }
-}
+// The record of each change of a side's interface.
+struct ChangeTexts {
+    const char* gone;
+    const char* back;
+    const char* changed;
+};
+const ChangeTexts HostSideTexts = {"Host side address gone. Reconnecting",
+                                   "Host side address back. Reconnecting",
+                                   "Host side interface changed. Reconnecting"};
+const ChangeTexts KlorSideTexts = {"KLOR side address gone. Rebuilding send socket",
+                                   "KLOR side address back. Rebuilding send socket",
+                                   "KLOR side interface changed. Rebuilding send socket"};
 
-const char* KlorSideText(InterfaceChange change) {
+const char* TextOf(const ChangeTexts& texts, InterfaceChange change) {
     switch (change) {
     case InterfaceChange::AddressGone:
-        return "KLOR side address gone. Rebuilding send socket";
+        return texts.gone;
     case InterfaceChange::AddressBack:
-        return "KLOR side address back. Rebuilding send socket";
+        return texts.back;
     default:
-        return "KLOR side interface changed. Rebuilding send socket";
+        return texts.changed;
     }
 }
 
@@ -88,7 +90,7 @@ void CheckHostSide(HWND window) {
     for (unsigned host = 0; host < HOST_COUNT; ++host) {
         if (!HostConfigured[host])
             continue;
-        WriteRecvRecord(host, 0, HostSideText(change));
+        WriteRecvRecord(host, 0, TextOf(HostSideTexts, change));
         CloseHostSocket(host);
         KillTimer(window, RetryTimerId(host));
         PostMessageA(window, WM_CONNECTHOST, host, 0);
@@ -193,6 +195,6 @@ bool KlorSideRebuilt(unsigned host) {
     const InterfaceChange change = LookAt(KlorSide);
     if (change == InterfaceChange::None)
         return false;
-    RebuildSendSocket(host, KlorSideText(change));
+    RebuildSendSocket(host, TextOf(KlorSideTexts, change));
     return true;
 }

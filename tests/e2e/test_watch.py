@@ -4,9 +4,11 @@ H  cards re-plugged while no datagram is in flight (the KLOR-side card alone,
    then both cards at once): once traffic starts again every channel relays
    within about 10 s, with one record per side saying why;
 I  Statistics opened and closed five times by clicks from another process
-   under 1,200 datagrams a second: at least 99.5 % of them delivered.
+   under 1,200 datagrams a second: at least 99.5 % of them delivered; each
+   host socket has the 4 MiB receive buffer it asks for.
 """
 import os
+import re
 import subprocess
 import time
 
@@ -24,6 +26,19 @@ def replug(side):
 
 def side_records(relay, prefix):
     return [r for r in records(relay) if r[6].startswith(prefix)]
+
+
+def receive_buffers():
+    """The receive buffer of each socket on ports 7000..7005 as Linux shows
+    it (twice the size granted), from ss in this (the relay's) namespace."""
+    lines = subprocess.run(["ss", "-u", "-a", "-n", "-m"], capture_output=True, text=True,
+                           timeout=10).stdout.splitlines()
+    found = {}
+    for line, memory in zip(lines, lines[1:]):
+        port, size = re.search(r":(700[0-5])\s", line), re.search(r"\brb(\d+)", memory)
+        if port and size:
+            found[int(port.group(1))] = int(size.group(1))
+    return found
 
 
 def run_quiet_replug(args, t):
@@ -72,6 +87,9 @@ def run_statistics_under_load(args, t):
     sender = steady_sender(rounds_per_second, seconds)
     try:
         time.sleep(3)
+        buffers = receive_buffers()
+        t.check(sorted(buffers) == list(range(7000, 7006)) and min(buffers.values()) >= 2 * 4194304,
+                f"{what}: every host socket has its 4 MiB receive buffer ({buffers})")
         for i in range(5):
             probe(args, "post-syscommand", IDM_STATISTICS)
             opened = probe(args, "wait-box", STATISTICS_TITLE, 10000)[0] == 0
