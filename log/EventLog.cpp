@@ -1,4 +1,5 @@
 #include "log/EventLog.h"
+#include "log/LogFile.h"
 #include "log/LogFormat.h"
 
 #include <cstdio>
@@ -21,9 +22,9 @@ void WriteLogRecord(const char* module, uint32_t hostIndex, int32_t errorCode, c
     if (!IsLoggedHost(hostIndex))
         return;
     // Opened per record and closed at once, so each record is on disk when
-    // this returns and no handle stays open; a log that cannot be opened
-    // loses the record without a word.
-    std::FILE* file = std::fopen(EventLogName, "a+");
+    // this returns and no handle stays open; a log that cannot be opened, or
+    // one that is no file to append to, loses the record without a word.
+    std::FILE* file = OpenLogForRecord();
     if (!file)
         return;
     char lineTime[LogTimeTextSize];

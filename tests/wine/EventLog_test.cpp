@@ -30,15 +30,22 @@ class EventLogTest : public ::testing::Test {
     }
     void TearDown() override {
         SetCurrentDirectoryA(saved_);
-        for (const std::string& name : Files())
-            DeleteFileA((dir_ + "\\" + name).c_str());
-        RemoveDirectoryA(dir_.c_str());
+        RemoveTree(dir_);
     }
-    // Names of the files in the test's directory.
-    std::vector<std::string> Files() const {
+    static void RemoveTree(const std::string& dir) {
+        for (const std::string& name : Files(dir)) {
+            const std::string path = dir + "\\" + name;
+            if (!DeleteFileA(path.c_str()))
+                RemoveTree(path);
+        }
+        RemoveDirectoryA(dir.c_str());
+    }
+    std::vector<std::string> Files() const { return Files(dir_); }
+    // Names of the files and folders in a folder.
+    static std::vector<std::string> Files(const std::string& dir) {
         std::vector<std::string> names;
         WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA((dir_ + "\\*").c_str(), &found);
+        HANDLE search = FindFirstFileA((dir + "\\*").c_str(), &found);
         if (search == INVALID_HANDLE_VALUE)
             return names;
         for (int i = 0; i < 1000; ++i) {
@@ -233,4 +240,24 @@ TEST_F(EventLogTest, ProbeMeasuresTheCurrentDirectorysLog) {
     DeleteFileA(decoy.c_str());
     EXPECT_EQ(FileSize(EventLogName), -1);
     EXPECT_EQ(Files().size(), 1u);
+}
+
+// Some old file calls take paths of at most 128 characters; a log in a
+// deeper working folder is measured and rotated all the same.
+TEST_F(EventLogTest, LogInAWorkingFolderDeeperThan128CharactersIsRotated) {
+    std::string deep = dir_;
+    for (int level = 0; deep.size() < 200; ++level) {
+        deep += "\\working-folder-" + std::to_string(level);
+        ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr)) << deep;
+    }
+    ASSERT_TRUE(SetCurrentDirectoryA(deep.c_str()));
+    MakeFileOfSize(EventLogName, LogRotateLimit - 1);
+    RotateEventLog();
+    EXPECT_EQ(Files(deep), std::vector<std::string>{EventLogName});
+    MakeFileOfSize(EventLogName, LogRotateLimit);
+    RotateEventLog();
+    const std::vector<std::string> files = Files(deep);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].size(), 20u) << files[0];
+    EXPECT_EQ(FileSize(files[0].c_str()), LogRotateLimit);
 }

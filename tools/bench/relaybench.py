@@ -26,6 +26,7 @@ late datagram of an earlier run is never counted in a later one.
 import argparse
 import array
 import json
+import math
 import os
 import platform
 import re
@@ -70,6 +71,17 @@ wire_port = labtraffic.wire_port
 # ---------------------------------------------------------------- sender
 
 
+def quiet_seqs(rate, windows):
+    """The sequence numbers of the schedule i/rate that fall into the quiet
+    windows, each a pair (from, to) of seconds after the schedule's start."""
+    return {i for start, end in windows for i in range(math.ceil(start * rate), math.ceil(end * rate))}
+
+
+def quiet_windows(text):
+    """--quiet FROM:TO,FROM:TO as pairs of seconds."""
+    return [tuple(float(x) for x in part.split(":")) for part in text.split(",") if part]
+
+
 def run_sender(a):
     """Sends rate*duration datagrams on the global schedule i/rate; this
     process takes the datagrams i with i % senders == index. Prints a JSON
@@ -83,6 +95,9 @@ def run_sender(a):
 
     sock = new_socket()
     renewed_ns = 0
+    # --quiet: windows in which the schedule sends nothing (a fault that
+    # needs the network quiet), so their datagrams are neither sent nor lost.
+    quiet = quiet_seqs(a.rate, quiet_windows(a.quiet))
     buf = bytearray(a.size)
     # With --fill pattern the bytes after the header depend on the sequence
     # number (labtraffic's pattern), so a receiver can check every byte.
@@ -109,6 +124,9 @@ def run_sender(a):
         max_lag = max(max_lag, now - due_at)
         # Catch up with every datagram of this process that is due by now.
         while i < total and start + i * interval <= now:
+            if i in quiet:
+                i += a.senders
+                continue
             h = i % HOSTS
             t = mono()
             pack(buf, 0, magic, i, a.run * 8 + h, t)
@@ -177,6 +195,11 @@ def run_receiver(a):
     ep.register(stdin, select.EPOLLIN)
     before = udp_snmp()
     print("ready", file=sys.stderr, flush=True)
+    # A KLOR-side card re-plugged in the lab takes the groups joined on it
+    # along: the memberships are asked for again every half second (a
+    # membership that still stands is refused and stays as it is).
+    mreq = socket.inet_aton(SEND_GROUP) + socket.inet_aton(KLOR_IFACE)
+    rejoined_at = time.monotonic()
 
     seen = bytearray(a.expected)
     # --check-size N: every relayed labtraffic datagram must be 512 bytes, the
@@ -195,13 +218,20 @@ def run_receiver(a):
     last_ns = None
     quiet_until = None
     while True:
+        if time.monotonic() - rejoined_at >= 0.5:
+            rejoined_at = time.monotonic()
+            for s in socks:
+                try:
+                    s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP, mreq)
+                except OSError:
+                    pass
         if stop_at is not None:
             now = time.monotonic()
             if now >= quiet_until or now >= stop_at:
                 break
             timeout = min(quiet_until, stop_at) - now
         else:
-            timeout = 1.0
+            timeout = 0.5
         for fd, _ in ep.poll(timeout):
             if fd == stdin:
                 os.read(stdin, 100)
@@ -1014,6 +1044,7 @@ def main(argv=None):
     s.add_argument("--start-ns", type=int, default=0)
     s.add_argument("--pacing", choices=("sleep", "spin"), default="sleep")
     s.add_argument("--fill", choices=("zero", "pattern"), default="zero")
+    s.add_argument("--quiet", default="", help="FROM:TO,... seconds after the start with nothing sent")
     r = sub.add_parser("recv")
     r.add_argument("--run", type=int, required=True)
     r.add_argument("--expected", type=int, required=True)

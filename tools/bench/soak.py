@@ -15,15 +15,21 @@ has a duration, then --observe seconds follow before the next:
   hostlink   the host-side link down, then up
   replug     the host-side veth pair deleted and made again at once with
              the same names and addresses (tools/lab.sh replug)
+  klorreplug the KLOR-side veth pair deleted and made again while no
+             traffic runs: the steady traffic stops 2 s before and starts
+             again --hold seconds after (tools/lab.sh replug ID klor)
   kloraddr   the KLOR-side address removed, then added again
   logdir     UDPMessages.Log replaced by a directory of that name (so no
              record can be written) while a 513-byte datagram arrives on
              host 2; the log put back afterwards
+  fifolog    UDPMessages.Log replaced by a FIFO that nobody reads, its
+             buffer full, while a 513-byte datagram arrives on host 2; the
+             log put back afterwards
   flood      a second sender at --flood-rate for --flood-seconds
 
 For each fault: the steady datagrams lost (scheduled in the fault's window
 and never delivered; those the hosts' side could not even send are shown
-apart), which hosts lost any, how long after the fault was cleared every
+apart; a quiet fault's pause is not scheduled), which hosts lost any, how long after the fault was cleared every
 channel delivered again (the send time of the first datagram delivered
 after each host's last loss), and the records the relay wrote. Over the
 whole run: every delivered datagram checked (512 bytes, the head as sent,
@@ -89,22 +95,43 @@ def link_fault(dev):
             lambda ctx: ip("link", "set", dev, "multicast", "on", "up"))
 
 
-def replug(ctx):
+def replug(side):
     # The pair deleted and made again as the lab made it: names, addresses,
     # multicast, routes.
-    subprocess.run([LAB_SH, "replug", lab_id()], check=False, timeout=30, capture_output=True)
+    return lambda ctx: subprocess.run([LAB_SH, "replug", lab_id(), side], check=False, timeout=30,
+                                      capture_output=True)
 
 
-def log_out(ctx):
+def log_aside(ctx):
     log = os.path.join(ctx["cwd"], "UDPMessages.Log")
     if os.path.exists(log):
         os.rename(log, log + ".soak")
-    os.mkdir(log)
+    return log
+
+
+def log_out(ctx):
+    os.mkdir(log_aside(ctx))
+    send_one(2, 513)
+
+
+def fifo_out(ctx):
+    # Held open and filled here, so that a write into it would wait.
+    log = log_aside(ctx)
+    os.mkfifo(log)
+    ctx["fifo"] = os.open(log, os.O_RDWR | os.O_NONBLOCK)
+    for _ in range(10000):
+        try:
+            os.write(ctx["fifo"], bytes(512))
+        except BlockingIOError:
+            break
     send_one(2, 513)
 
 
 def log_in(ctx):
     log = os.path.join(ctx["cwd"], "UDPMessages.Log")
+    if "fifo" in ctx:
+        os.close(ctx.pop("fifo"))
+        os.remove(log)
     shutil.rmtree(log, ignore_errors=True)
     if os.path.exists(log + ".soak"):
         os.rename(log + ".soak", log)
@@ -120,15 +147,23 @@ def flood_end(ctx):
     ctx["flood_result"] = relaybench.Runs.finish_sender(ctx["flood"], ctx["a"].flood_seconds + 60)
 
 
+# Faults made while the steady traffic pauses: it stops this many seconds
+# before and starts again when the fault's hold is over.
+QUIET = {"klorreplug"}
+QUIET_BEFORE = 2.0
+
 FAULTS = {
     "oversize": ("a 513-byte datagram on host 1, an empty one on host 4", fault_oversize, None),
     "hostaddr": ("host-side address removed and added again",
                  *address_fault("hside", relaybench.RELAY_HOST_SIDE)),
     "hostlink": ("host-side link down and up", *link_fault("hside")),
-    "replug": ("host-side card re-plugged (veth deleted and made again)", replug, None),
+    "replug": ("host-side card re-plugged (veth deleted and made again)", replug("host"), None),
+    "klorreplug": ("KLOR-side card re-plugged with no traffic running, traffic again after the hold",
+                   replug("klor"), lambda ctx: None),
     "kloraddr": ("KLOR-side address removed and added again",
                  *address_fault("kside", relaybench.RELAY_KLOR_SIDE)),
     "logdir": ("log unwritable while a 513-byte datagram arrives on host 2", log_out, log_in),
+    "fifolog": ("log a full FIFO nobody reads while a 513-byte datagram arrives on host 2", fifo_out, log_in),
     "flood": ("flood at the flood rate beside the steady traffic", flood_start, flood_end),
 }
 
@@ -173,16 +208,21 @@ def log_lines(cwd):
 
 # ---------------------------------------------------------------- figures
 
+IN_FLIGHT = 100_000_000  # ns; far more than the relay takes to pass a datagram on
 
-def window_figures(a, start_ns, received, failed, t_from, t_clear, t_to):
-    """Loss and recovery of the steady traffic scheduled in [t_from, t_to)."""
+
+def window_figures(a, start_ns, received, failed, quiet, t_from, t_clear, t_to):
+    """Loss and recovery of the steady traffic scheduled in [t_from, t_to),
+    but for the quiet sequence numbers, which were never sent. Both ends
+    move IN_FLIGHT earlier: a datagram sent just before a fault is still on
+    its way through the relay when the fault strikes, and lost to it."""
     interval = 1e9 / a.rate
-    first = max(0, int((t_from - start_ns) / interval) + 1)
-    last = min(int(a.rate * a.duration), int((t_to - start_ns) / interval) + 1)
+    first = max(0, int((t_from - IN_FLIGHT - start_ns) / interval) + 1)
+    last = min(int(a.rate * a.duration), int((t_to - IN_FLIGHT - start_ns) / interval) + 1)
     lost, not_sent = collections.Counter(), collections.Counter()
     last_missing = {}
     for seq in range(first, last):
-        if seq in received:
+        if seq in received or seq in quiet:
             continue
         h = seq % HOSTS
         (not_sent if seq in failed else lost)[h] += 1
@@ -195,7 +235,8 @@ def window_figures(a, start_ns, received, failed, t_from, t_clear, t_to):
         at = None if after is None else start_ns + after * interval
         outage[h] = None if at is None else max(0.0, (at - t_from) / 1e9)
         back[h] = None if at is None else max(0.0, (at - t_clear) / 1e9)
-    return {"scheduled": last - first, "lost": sum(lost.values()), "not_sent": sum(not_sent.values()),
+    scheduled = sum(1 for seq in range(first, last) if seq not in quiet)
+    return {"scheduled": scheduled, "lost": sum(lost.values()), "not_sent": sum(not_sent.values()),
             "lost_by_host": dict(sorted((lost + not_sent).items())), "back_s": back, "outage_s": outage}
 
 
@@ -228,6 +269,11 @@ def soak(a):
     date = time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime())
     order = [f for f in a.faults.split(",") if f]
     a.duration = a.calm * 2 + len(order) * (a.hold + a.observe)
+    # Each fault at its planned second, so that the sender's pauses for the
+    # quiet ones can be given to it in advance.
+    planned = [a.calm + k * (a.hold + a.observe) for k in range(len(order))]
+    windows = [(at - QUIET_BEFORE, at + a.hold) for name, at in zip(order, planned) if name in QUIET]
+    quiet = relaybench.quiet_seqs(a.rate, windows)
     expected = int(a.rate * a.duration)
     runs = relaybench.Runs(a)
     subject = relaybench.RelaySubject(a)
@@ -241,13 +287,13 @@ def soak(a):
         receiver = runs.start_receiver(expected, ("--check-size", str(a.size), "--record", record,
                                                   "--max-drain", "20"))
         start_ns = time.monotonic_ns() + 300_000_000
-        sender = runs.start_sender(a.rate, a.duration, start_ns, extra=("--fill", "pattern"))
+        sender = runs.start_sender(a.rate, a.duration, start_ns, extra=(
+            "--fill", "pattern", "--quiet", ",".join(f"{f}:{t}" for f, t in windows)))
         ctx = {"a": a, "runs": runs, "run": runs.run, "cwd": subject.cwd}
         phases = []
-        deadline = start_ns + a.calm * 1e9
-        for name in order:
+        for name, at in zip(order, planned):
             what, inject, clear = FAULTS[name]
-            time.sleep(max(0.0, (deadline - time.monotonic_ns()) / 1e9))
+            time.sleep(max(0.0, (start_ns + at * 1e9 - time.monotonic_ns()) / 1e9))
             before = len(log_lines(subject.cwd))
             t_from = time.monotonic_ns()
             print(f"soak: {name}: {what}", flush=True)
@@ -280,12 +326,12 @@ def soak(a):
     rows = []
     for p in phases:
         row = {"name": p["name"], "what": p["what"], "t_from": p["t_from"], "t_clear": p["t_clear"],
-               **window_figures(a, start_ns, received, failed, p["t_from"], p["t_clear"], p["t_to"]),
+               **window_figures(a, start_ns, received, failed, quiet, p["t_from"], p["t_clear"], p["t_to"]),
                "records": summarise_records(p["records"])}
         if p["name"] == "flood":
             row["flood"] = {"sent": ctx.get("flood_result", {}).get("sent"), "delivered": got["stale"]}
         rows.append(row)
-    calm = [window_figures(a, start_ns, received, failed, start_ns, start_ns, phases[0]["t_from"])] \
+    calm = [window_figures(a, start_ns, received, failed, quiet, start_ns, start_ns, phases[0]["t_from"])] \
         if phases else []
     result = {"date": date, "machine": info, "settings": {k: getattr(a, k) for k in (
         "rate", "size", "duration", "calm", "hold", "observe", "flood_rate", "flood_seconds", "faults")},
