@@ -43,8 +43,6 @@ extern int KLORSideModified;
 bool IsUnconfiguredPortValue(const char* recvPort);
 // The display rule: a port text that is empty or begins with '?' is no host.
 bool PortTextNamesHost(const char* recvPort);
-// A port text the relay can bind or send to: digits only, 1 to 65535.
-bool IsPortNumberText(const char* port);
 // An entry whose channel can be connected: its receiving port is a port
 // number and its receiving group passes the address check.
 bool IsUsableHostEntry(const HostEntry& entry);
