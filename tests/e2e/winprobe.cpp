@@ -175,6 +175,16 @@ int FakeWindow(const char* title, DWORD ms) {
     return 0;
 }
 
+// Holds the named mutex for a while, as a copy in another logon session does.
+int HoldMutex(const char* name, DWORD ms) {
+    if (CreateMutexA(nullptr, TRUE, name) == nullptr)
+        return 1;
+    std::printf("ready\n");
+    std::fflush(stdout);
+    Sleep(ms);
+    return 0;
+}
+
 // Hands a field of a dialog an address as its word-break procedure and asks
 // it to select a word, so that the field's procedure faults as a bug of its
 // own would: the program's fatal exception report comes up.
@@ -210,7 +220,7 @@ int Usage() {
                  "usage: winprobe state|post-syscommand ID|answer CAPTION MB_FLAGS ID [MS]|"
                  "press CAPTION ID [MS]|click CAPTION ID [MS]|type CAPTION ID TEXT|select CAPTION ID INDEX|"
                  "list CAPTION ID|wait-box CAPTION [MS]|fault-field CAPTION ID|version FILE|fake-window "
-                 "TITLE MS|gone [MS]\n");
+                 "TITLE MS|hold-mutex NAME MS|gone [MS]\n");
     return 2;
 }
 
@@ -247,6 +257,8 @@ int main(int argc, char** argv) {
         return FaultField(argv[2], std::atoi(argv[3]));
     if (cmd == "fake-window" && argc > 3)
         return FakeWindow(argv[2], std::atoi(argv[3]));
+    if (cmd == "hold-mutex" && argc > 3)
+        return HoldMutex(argv[2], std::atoi(argv[3]));
     if (cmd == "gone") { // exit 0 once no main window exists
         const DWORD start = GetTickCount(), ms = argc > 2 ? std::atoi(argv[2]) : 5000;
         do {
