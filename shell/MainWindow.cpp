@@ -146,7 +146,10 @@ bool RegisterMainClass(HINSTANCE instance) {
     windowClass.lpfnWndProc = MainWndProc;
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadIconA(instance, UDP_ICONS);
-    windowClass.hIconSm = LoadIconA(instance, UDP_ICONS);
+    // The icon's own small image, not its large one shrunk.
+    windowClass.hIconSm =
+        static_cast<HICON>(LoadImageA(instance, UDP_ICONS, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                      GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
     windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
     windowClass.lpszClassName = MainWindowClass;
