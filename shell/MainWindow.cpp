@@ -29,7 +29,9 @@ const char StartFailureText[] =
     "Error in starting the Server.\nProgram will Abort.\n Try Restarting the Server.";
 const char CloseQuestion[] =
     "This will disconnect all the broadcast connections.\nAre You Sure you want to do that?";
-const char InstanceMutexName[] = "VQX UDP Broadcast Server instance";
+// Global\: one relay per machine, not one per logon session (Remote Desktop,
+// fast user switching), where the window search sees only its own desktop.
+const char InstanceMutexName[] = "Global\\VQX UDP Broadcast Server instance";
 
 // Held by the running copy for as long as it lives (the system releases it
 // with the process).
@@ -41,8 +43,10 @@ HANDLE InstanceMutex;
 bool TakeInstanceMutex() {
     if (InstanceMutex == nullptr)
         InstanceMutex = CreateMutexA(nullptr, FALSE, InstanceMutexName);
+    // The mutex of a copy that another account started admits only that
+    // account: access denied means that copy runs.
     if (InstanceMutex == nullptr)
-        return true; // no mutex to be had: the window check alone decides
+        return GetLastError() != ERROR_ACCESS_DENIED; // else the window check alone decides
     const DWORD taken = WaitForSingleObject(InstanceMutex, 0);
     return taken == WAIT_OBJECT_0 || taken == WAIT_ABANDONED;
 }
@@ -142,7 +146,10 @@ bool RegisterMainClass(HINSTANCE instance) {
     windowClass.lpfnWndProc = MainWndProc;
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadIconA(instance, UDP_ICONS);
-    windowClass.hIconSm = LoadIconA(instance, UDP_ICONS);
+    // The icon's own small image, not its large one shrunk.
+    windowClass.hIconSm =
+        static_cast<HICON>(LoadImageA(instance, UDP_ICONS, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                      GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
     windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
     windowClass.lpszClassName = MainWindowClass;

@@ -39,7 +39,7 @@ install -m 0644 "$pkg/newudpsrvr.default" "$stage/etc/default/newudpsrvr"
 install -m 0644 "$pkg/60-newudpsrvr.conf" "$stage/usr/lib/sysctl.d/"
 # The guide with the pictures it shows.
 doc=$stage/usr/share/doc/newudpsrvr
-install -m 0644 "$root/docs/operator-guide.md" "$pkg/copyright" "$doc/"
+install -m 0644 "$root/docs/operator-guide.md" "$pkg/copyright" "$root/resources/THIRD-PARTY-NOTICES.txt" "$doc/"
 grep -o '](\([A-Za-z0-9_.-]*\.png\))' "$root/docs/operator-guide.md" | sed 's/^](//; s/)$//' | sort -u |
     while read -r picture; do install -m 0644 "$root/docs/$picture" "$doc/"; done
 

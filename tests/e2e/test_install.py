@@ -8,16 +8,29 @@ Windows directory from the start:
   program as target and the data folder as working folder; the program
   started that way comes up and logs a socket failure (its first host's port
   held by another socket) into UDPMessages.Log in the data folder;
-- the same version again from another build: still one installed product;
-- msiexec /x removes program and shortcuts, keeps the data folder's log;
+- the firewall rule for the installed program: netsh deletes any old one and
+  adds it on install, deletes it on removal;
+- Add/Remove Programs offers no Modify; the guide's Start-menu entry;
+- another build of the same version, signed with a certificate made here:
+  its programs and installer verify, the shipped programs carry no debug
+  sections but a debug link, are Terminal Server aware and DPI aware with
+  Common Controls 6 in their manifest, and the zips verify against their
+  SHA256SUMS;
+- msiexec /x with that other build removes the installed one (one product
+  code per version), keeps the data folder's log;
 - ADDLOCAL=Program leaves the Startup entry out;
 - the INI is byte for byte the same after install, upgrade and removal.
 """
+import hashlib
 import os
 import pwd
+import re
 import socket
 import struct
 import subprocess
+import tempfile
+import xml.etree.ElementTree as ET
+import zipfile
 from types import SimpleNamespace
 
 from relaylab import ROOT, Checks, Relay, ini_path, parse_args, parse_record, probe, wait_until
@@ -38,16 +51,30 @@ def release_env():
     return values
 
 
-def release(*options):
+def release(*options, env=None):
     result = subprocess.run([os.path.join(ROOT, "tools", "release.sh"), *options], capture_output=True, text=True,
-                            timeout=400)
+                            timeout=400, env=env)
     return result.returncode == 0, result.stdout + result.stderr
 
 
-def msiexec(*words):
+def msiexec(*words, netsh=None):
+    """msiexec's exit code; netsh, a list, gets the (program, arguments) of
+    every command the installer's custom actions run, from Wine's trace."""
     # No menu entries on the Linux desktop for the shortcuts Wine creates.
     env = dict(os.environ, WINEDLLOVERRIDES=os.environ.get("WINEDLLOVERRIDES", "") + ";winemenubuilder.exe=")
-    return subprocess.run(["wine", "msiexec", *words, "/qn"], env=env, capture_output=True, timeout=120).returncode
+    if netsh is not None:
+        env["WINEDEBUG"] = "+msi"
+    # Output to a file, not a pipe: a process that msiexec starts and leaves
+    # running (Wine's desktop) would hold a pipe open.
+    with tempfile.TemporaryFile() as trace:
+        code = subprocess.run(["wine", "msiexec", *words, "/qn"], env=env, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=trace, timeout=180).returncode
+        trace.seek(0)
+        text = trace.read().decode("utf-8", "replace")
+    if netsh is not None:
+        netsh += [(exe.replace("\\\\", "\\"), arg.replace('\\"', '"').replace("\\\\", "\\"))
+                  for exe, arg in re.findall(r'HANDLE_CustomType50 exe L"(.*?)" arg L"(.*)"', text)]
+    return code
 
 
 def unix_path(windows_path):
@@ -138,6 +165,63 @@ def run_installed(args, t, target, folder):
         holder.close()
 
 
+def firewall_calls(calls, program):
+    """Whether the installer's commands were the 64-bit netsh deleting the
+    relay's rule and, for a program path, adding it for that program last."""
+    netsh = r"C:\windows\system32\netsh.exe"
+    delete = (netsh, f'advfirewall firewall delete rule name="{PRODUCT}"')
+    if program is None:
+        return calls == [delete]
+    add = (netsh, f'advfirewall firewall add rule name="{PRODUCT}" dir=in action=allow program="{program}" '
+                  "protocol=UDP profile=any enable=yes")
+    return len(calls) >= 2 and calls[0] == delete and calls[-1] == add and add not in calls[:-1]
+
+
+def signing_certificate(folder):
+    """A code-signing certificate and key made for the test: (PKCS#12 file,
+    its password, the certificate as PEM)."""
+    key, pem, p12 = (os.path.join(folder, n) for n in ("key.pem", "cert.pem", "cert.p12"))
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                    "/CN=Relay release test", "-addext", "extendedKeyUsage=codeSigning", "-keyout", key, "-out", pem],
+                   check=True, capture_output=True, timeout=60)
+    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", key, "-in", pem, "-out", p12, "-passout", "pass:s3cret"],
+                   check=True, capture_output=True, timeout=60)
+    return p12, "s3cret", pem
+
+
+def pe_facts(path):
+    """(section names, Terminal Server aware) of a program, from objdump."""
+    sections = subprocess.run(["x86_64-w64-mingw32-objdump", "-h", path], capture_output=True, text=True,
+                              timeout=60).stdout
+    names = re.findall(r"^\s*\d+\s+(\S+)", sections, re.M)
+    headers = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", path], capture_output=True, text=True,
+                             timeout=60).stdout
+    return names, "TERMINAL_SERVICE_AWARE" in headers
+
+
+def manifest_entries(program):
+    """(dpiAware, Common Controls version) of the manifest a program embeds."""
+    data = open(program, "rb").read()
+    start = data.index(b"<assembly")
+    root = ET.fromstring(data[start:data.index(b"</assembly>", start) + len(b"</assembly>")])
+    dpi = [e.text for e in root.iter("{http://schemas.microsoft.com/SMI/2005/WindowsSettings}dpiAware")]
+    controls = [e.get("version") for e in root.iter("{urn:schemas-microsoft-com:asm.v1}assemblyIdentity")
+                if e.get("name") == "Microsoft.Windows.Common-Controls"]
+    return dpi, controls
+
+
+def sums_mismatch(zip_path):
+    """The files of a zip that its SHA256SUMS misses or gets wrong, and the
+    lines of it without a file."""
+    with zipfile.ZipFile(zip_path) as z:
+        top = z.namelist()[0].split("/")[0]
+        files = {n[len(top) + 1:]: hashlib.sha256(z.read(n)).hexdigest() for n in z.namelist()}
+        sums = z.read(f"{top}/SHA256SUMS").decode()
+    del files["SHA256SUMS"]
+    listed = {name: digest for digest, name in (line.split("  ", 1) for line in sums.splitlines())}
+    return sorted(set(files.items()) ^ set(listed.items()))
+
+
 def main():
     args = parse_args()
     t = Checks()
@@ -147,10 +231,11 @@ def main():
     t.check(built[0], f"the release command builds this version ({built[1][-400:]})")
     env = release_env()
     text, version, publisher = env["RELAY_VERSION_TEXT"], env["RELAY_VERSION"], env["RELAY_PUBLISHER"]
-    out = os.path.join(ROOT, "build", "release")
-    msi = os.path.join(out, f"NewUdpSrvr-{text}-x64.msi")
-    old_msi = os.path.join(out, "NewUdpSrvr-3.03.00-x64.msi")
-    t.check(os.path.isfile(os.path.join(out, f"NewUdpSrvr-{text}.zip")), "the release holds the zip")
+    shipped = os.path.join(ROOT, "build", "release")
+    msi = os.path.join(shipped, f"NewUdpSrvr-{text}-x64.msi")
+    old_msi = os.path.join(shipped, "NewUdpSrvr-3.03.00-x64.msi")
+    zips = [os.path.join(shipped, f"NewUdpSrvr-{text}{kind}.zip") for kind in ("", "-debug")]
+    t.check(all(map(os.path.isfile, zips)), "the release holds the zip and the debug zip")
 
     with open(os.path.join(ROOT, "config", "NEWUDPSRVR.INI"), "rb") as f:
         ini = f.read()
@@ -159,13 +244,14 @@ def main():
 
     t.check(msiexec("/i", old_msi) == 0, f"version {OLD_VERSION} installs")
     t.check(one_product(OLD_VERSION, publisher), f"one product of version {OLD_VERSION} ({installed_products()})")
-    t.check(msiexec("/i", msi) == 0, f"version {text} installs over it")
+    program = rf"C:\Program Files\{PRODUCT}\NewUdpSrvr.exe"
+    data = rf"C:\ProgramData\{PRODUCT}"
+    netsh = []
+    t.check(msiexec("/i", msi, netsh=netsh) == 0, f"version {text} installs over it")
     code = one_product(version, publisher)
     t.check(code, f"one product of version {version} afterwards ({installed_products()})")
     t.check(ini_bytes() == ini, "NEWUDPSRVR.INI is untouched by install and upgrade")
-
-    program = rf"C:\Program Files\{PRODUCT}\NewUdpSrvr.exe"
-    data = rf"C:\ProgramData\{PRODUCT}"
+    t.check(firewall_calls(netsh, program), f"netsh replaces the firewall rule for {program} ({netsh})")
     t.check(os.path.isfile(unix_path(program)), f"the program is {program}")
     probed, out = probe(args, "version", unix_path(program))
     resource = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
@@ -184,15 +270,52 @@ def main():
     icons = product_icons()
     t.check(len(icons) == 1 and icons[0].endswith("NewUdpSrvr.ico") and os.path.isfile(unix_path(icons[0])),
             f"Add/Remove Programs has the program's icon ({icons})")
+    entry = subprocess.run(["wine", "reg", "query", rf"{UNINSTALL}\{code}", "/v", "NoModify"], capture_output=True,
+                           text=True, timeout=60).stdout
+    t.check(re.search(r"NoModify\s+REG_DWORD\s+0x1", entry), f"Add/Remove Programs offers no Modify ({entry!r})")
+    guide = os.path.join(os.path.dirname(menu), PRODUCT, "Operator guide.lnk")
+    target = read_shortcut(guide)[0] if os.path.isfile(guide) else None
+    t.check(target == rf"C:\Program Files\{PRODUCT}\operator-guide.html" and os.path.isfile(unix_path(target)),
+            f"the Start menu's Operator guide opens the installed HTML guide ({target})")
 
     log = run_installed(args, t, *shortcuts[0]) if shortcuts[0] else None
 
-    built = release()
-    t.check(built[0] and msiexec("/i", msi) == 0, "the same version from another build installs")
-    again = one_product(version, publisher)
-    t.check(again and again != code, f"and leaves one product, the new build's ({code} -> {installed_products()})")
+    # Another build of this version, signed.
+    with tempfile.TemporaryDirectory() as folder:
+        p12, password, pem = signing_certificate(folder)
+        built = release("--sign", p12, env=dict(os.environ, RELAY_SIGN_PASSWORD=password))
+        t.check(built[0], f"the release command signs ({built[1][-400:]})")
+        rebuilt = probe(args, "msi-property", "Z:" + msi.replace("/", "\\"), "ProductCode")[1].strip()
+        t.check(rebuilt == code, f"it has the installed build's product code ({code}, {rebuilt})")
+        with zipfile.ZipFile(zips[0]) as z:
+            z.extractall(folder)
+        programs = [os.path.join(folder, f"NewUdpSrvr-{text}", arch, "NewUdpSrvr.exe") for arch in ("x64", "x86")]
+        for path in programs + [msi]:
+            verified = subprocess.run(["osslsigncode", "verify", "-CAfile", pem, "-in", path], capture_output=True,
+                                      text=True, timeout=60)
+            t.check(verified.returncode == 0, f"{os.path.basename(path)} is signed ({verified.stdout[-300:]})")
+        for path in programs:
+            sections, tsaware = pe_facts(path)
+            t.check(not [n for n in sections if n.startswith(".debug")] and ".gnu_debuglink" in sections and tsaware,
+                    f"{path[len(folder):]} is stripped, has a debug link, is Terminal Server aware ({sections})")
+            dpi, controls = manifest_entries(path)
+            t.check(dpi == ["true"] and controls == ["6.0.0.0"],
+                    f"its manifest: DPI aware, Common Controls 6 ({dpi}, {controls})")
+    with zipfile.ZipFile(zips[1]) as z:
+        debug = [n for n in z.namelist() if n.endswith(".debug")]
+        t.check(len(debug) == 2 and all(b".debug_info" in z.read(n) for n in debug),
+                f"the debug zip holds both programs' debug information ({debug})")
+    for path in zips:
+        wrong = sums_mismatch(path)
+        t.check(wrong == [], f"{os.path.basename(path)} verifies against its SHA256SUMS ({wrong})")
+    summed = subprocess.run(["sha256sum", "-c", "SHA256SUMS"], cwd=shipped, capture_output=True, text=True)
+    t.check(summed.returncode == 0 and summed.stdout.count(": OK") == 3,
+            f"the release's SHA256SUMS verifies its artefacts ({summed.stdout})")
 
-    t.check(msiexec("/x", msi) == 0, "msiexec /x removes the product")
+    # The other build removes the installed one: one product code per version.
+    netsh = []
+    t.check(msiexec("/x", msi, netsh=netsh) == 0, "msiexec /x with the other build removes the product")
+    t.check(firewall_calls(netsh, None), f"and netsh deletes the firewall rule ({netsh})")
     t.check(installed_products() == {}, f"no product is left ({installed_products()})")
     left = [p for p in (unix_path(program), menu, startup) if os.path.exists(p)]
     t.check(left == [], f"program and shortcuts are gone ({left})")

@@ -28,7 +28,7 @@ INI = "/etc/newudpsrvr/NEWUDPSRVR.INI"
 FILES = ["./usr/lib/newudpsrvr/NewUdpSrvr.exe", "./usr/lib/newudpsrvr/NewUdpSrvrStatus.exe", "./usr/bin/newudpsrvr",
          "./lib/systemd/system/newudpsrvr.service", "./etc/newudpsrvr/NEWUDPSRVR.INI", "./etc/default/newudpsrvr",
          "./usr/lib/sysctl.d/60-newudpsrvr.conf", "./usr/share/doc/newudpsrvr/operator-guide.md",
-         "./usr/share/doc/newudpsrvr/copyright"]
+         "./usr/share/doc/newudpsrvr/copyright", "./usr/share/doc/newudpsrvr/THIRD-PARTY-NOTICES.txt"]
 
 
 def sh(*words, timeout=120):

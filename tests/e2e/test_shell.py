@@ -1,5 +1,5 @@
 """The program as an operator meets it: one instance, also when two copies
-start at the same instant, a full log moved aside at start-up, a minimised
+start at the same instant or one runs in another logon session, a full log moved aside at start-up, a minimised
 window that stays minimised and is not activated, a confirmed close, and the
 configuration dialog on a start with a local address missing."""
 import os
@@ -80,6 +80,22 @@ def other_title_does_not_block(args, t):
         fake.wait()
 
 
+def running_in_another_session(args, t):
+    """A copy in another logon session: its machine-wide mutex is held, its
+    window is on a desktop this one cannot see. A copy started here exits 0."""
+    holder = subprocess.Popen(["wine", args.probe, "hold-mutex", r"Global\VQX UDP Broadcast Server instance", "20000"],
+                              stdout=subprocess.PIPE, text=True)
+    try:
+        t.check(holder.stdout.readline().strip() == "ready", "another session's copy holds the machine-wide mutex")
+        relay = Relay(args)
+        code = relay.wait_exit(20)
+        relay.kill()
+        t.check(code == 0, f"a copy started beside it exits with code 0 ({code})")
+    finally:
+        holder.kill()
+        holder.wait()
+
+
 def start_maximised(args, t):
     # `start /max` hands the program SW_SHOWMAXIMIZED; the window is still minimised.
     relay = Relay(args)
@@ -140,6 +156,7 @@ def main():
     stays_minimised(args, t, relay)
     close_confirmation(args, t, relay)
     other_title_does_not_block(args, t)
+    running_in_another_session(args, t)
     start_maximised(args, t)
     racing_copies(args, t)
     configure_when_an_address_is_missing(args, t)

@@ -3,6 +3,8 @@
 // what it saw and exits 0 when the expectation held, 1 when not, 2 on misuse.
 #include <windows.h>
 
+#include <msiquery.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -175,6 +177,16 @@ int FakeWindow(const char* title, DWORD ms) {
     return 0;
 }
 
+// Holds the named mutex for a while, as a copy in another logon session does.
+int HoldMutex(const char* name, DWORD ms) {
+    if (CreateMutexA(nullptr, TRUE, name) == nullptr)
+        return 1;
+    std::printf("ready\n");
+    std::fflush(stdout);
+    Sleep(ms);
+    return 0;
+}
+
 // Hands a field of a dialog an address as its word-break procedure and asks
 // it to select a word, so that the field's procedure faults as a bug of its
 // own would: the program's fatal exception report comes up.
@@ -205,12 +217,32 @@ int PrintVersion(const char* path) {
     return 0;
 }
 
+// Prints one property of an installer package's Property table.
+int PrintMsiProperty(const char* path, const char* name) {
+    MSIHANDLE database = 0, view = 0, record = 0;
+    const std::string query = std::string("SELECT `Value` FROM `Property` WHERE `Property` = '") + name + "'";
+    char value[256] = "";
+    DWORD size = sizeof value;
+    const bool read = MsiOpenDatabaseA(path, MSIDBOPEN_READONLY, &database) == ERROR_SUCCESS &&
+                      MsiDatabaseOpenViewA(database, query.c_str(), &view) == ERROR_SUCCESS &&
+                      MsiViewExecute(view, 0) == ERROR_SUCCESS &&
+                      MsiViewFetch(view, &record) == ERROR_SUCCESS &&
+                      MsiRecordGetStringA(record, 1, value, &size) == ERROR_SUCCESS;
+    for (MSIHANDLE handle : {record, view, database})
+        if (handle)
+            MsiCloseHandle(handle);
+    if (!read)
+        return 1;
+    std::printf("%s\n", value);
+    return 0;
+}
+
 int Usage() {
     std::fprintf(stderr,
                  "usage: winprobe state|post-syscommand ID|answer CAPTION MB_FLAGS ID [MS]|"
                  "press CAPTION ID [MS]|click CAPTION ID [MS]|type CAPTION ID TEXT|select CAPTION ID INDEX|"
                  "list CAPTION ID|wait-box CAPTION [MS]|fault-field CAPTION ID|version FILE|fake-window "
-                 "TITLE MS|gone [MS]\n");
+                 "TITLE MS|hold-mutex NAME MS|msi-property MSI NAME|gone [MS]\n");
     return 2;
 }
 
@@ -241,12 +273,16 @@ int main(int argc, char** argv) {
         return ListLines(argv[2], std::atoi(argv[3]));
     if (cmd == "wait-box" && argc > 2)
         return WaitForBox(argv[2], argc > 3 ? std::atoi(argv[3]) : 5000) ? 0 : 1;
+    if (cmd == "msi-property" && argc > 3)
+        return PrintMsiProperty(argv[2], argv[3]);
     if (cmd == "version" && argc > 2)
         return PrintVersion(argv[2]);
     if (cmd == "fault-field" && argc > 3)
         return FaultField(argv[2], std::atoi(argv[3]));
     if (cmd == "fake-window" && argc > 3)
         return FakeWindow(argv[2], std::atoi(argv[3]));
+    if (cmd == "hold-mutex" && argc > 3)
+        return HoldMutex(argv[2], std::atoi(argv[3]));
     if (cmd == "gone") { // exit 0 once no main window exists
         const DWORD start = GetTickCount(), ms = argc > 2 ? std::atoi(argv[2]) : 5000;
         do {
