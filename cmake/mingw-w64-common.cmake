@@ -9,5 +9,8 @@ set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-find_program(WINE_EXECUTABLE NAMES wine wine64 PATHS /usr/lib/wine)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_EXECUTABLE})
+# Each build runs its programs with its own Wine loader (WINE_LOADER_NAMES,
+# set by the toolchain file): Debian's wine command takes the 32-bit loader
+# whenever it is installed, also for 64-bit programs.
+find_program(WINE_LOADER NAMES ${WINE_LOADER_NAMES} PATHS /usr/lib/wine)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_LOADER})

@@ -1,4 +1,5 @@
 # Cross build for 32-bit Windows with Debian's MinGW-w64.
 set(MINGW_TRIPLE i686-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR i686)
+set(WINE_LOADER_NAMES wine)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

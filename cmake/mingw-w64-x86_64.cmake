@@ -1,4 +1,5 @@
 # Cross build for 64-bit Windows with Debian's MinGW-w64.
 set(MINGW_TRIPLE x86_64-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(WINE_LOADER_NAMES wine64 wine)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

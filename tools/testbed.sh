@@ -2,7 +2,7 @@
 # Runs a command in the Wine test bed and tears it down afterwards:
 #   - a fresh network lab (tools/lab.sh) named after this process;
 #   - Xvfb on a free display and a throw-away WINEPREFIX, copied from a booted
-#     template that is made once per machine;
+#     template that is made once per machine and Wine installation;
 #   - one persistent wineserver for the run, started inside the relay's
 #     namespace: Wine creates sockets in the wineserver, so that namespace is
 #     the one the program's sockets live in.
@@ -15,25 +15,42 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/newudpsrvr
-template=$cache/wine-template
+# A prefix booted without Wine's 32-bit loader cannot run 32-bit programs, and
+# one booted with it breaks when the loader is removed: the template's name
+# carries the loader's presence (and the way it is prepared), so a changed
+# installation gets a template of its own and never removes one that another
+# run may be copying.
+# The loader counts as there only when it runs: a kernel without 32-bit
+# emulation refuses it (exec format error).
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then loader=wow64; else loader=win64only; fi
+template=$cache/wine-template-3-$loader
 lab=udplab$$
 run_dir=$(mktemp -d /tmp/udptestbed.XXXXXX)
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+if [ "$loader" = win64only ] && [ -e /usr/lib/wine/wine ]; then
+    # Debian's wine command prefers the 32-bit loader whenever it is
+    # installed, also for 64-bit programs: without a usable one, run the
+    # 64-bit loader directly.
+    mkdir "$run_dir/bin"
+    printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$run_dir/bin/wine"
+    chmod +x "$run_dir/bin/wine"
+    export PATH=$run_dir/bin:$PATH WINELOADER=/usr/lib/wine/wine64
+fi
 
 make_template() {
     mkdir -p "$cache"
     exec 9>"$cache/template.lock"
     flock 9
-    if [ ! -f "$template/.booted-2" ]; then
+    if [ ! -f "$template/.booted" ]; then
         rm -rf "$template"
-        WINEPREFIX=$template wineboot -i >/dev/null 2>&1
+        WINEPREFIX=$template wine wineboot -i >/dev/null 2>&1
         # Xvfb has no window manager: Wine manages its windows itself, which
         # draws their captions and keeps window destruction from waiting ~2 s
         # for a manager that never answers.
         WINEPREFIX=$template wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
             >/dev/null 2>&1
         WINEPREFIX=$template wineserver -w
-        touch "$template/.booted-2"
+        touch "$template/.booted"
     fi
     flock -u 9
 }

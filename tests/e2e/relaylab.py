@@ -49,6 +49,7 @@ def parse_args():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True, help="NewUdpSrvr.exe")
     parser.add_argument("--probe", required=True, help="winprobe.exe")
+    parser.add_argument("--only", help="the runs to do, by function name, comma-separated (default: all)")
     return parser.parse_args()
 
 
@@ -182,7 +183,9 @@ def run_in_lab(*runs):
     if not (os.environ.get("UDPLAB_HOSTS_NS") and os.environ.get("UDPLAB_KLOR_NS")):
         print("the lab's namespaces are not set (run under tools/testbed.sh)")
         sys.exit(1)
-    for run in runs:
+    chosen = [run for run in runs if not args.only or run.__name__ in args.only.split(",")]
+    t.check(len(chosen) > 0, f"the runs chosen exist ({args.only})")
+    for run in chosen:
         run(args, t)
     t.finish()
 

@@ -18,7 +18,8 @@ import time
 from relaylab import (CONFIG_TITLE, IDM_CONFIGURE, IDM_STATISTICS, IDOK, IDYES, MAIN_TITLE, MB_ICONQUESTION, MB_OK,
                       MB_YESNO, SAMPLE_LOCAL, STATISTICS_TITLE, answer_box, host_keys, ini_path, probe, run_in_lab,
                       wait_until)
-from test_relay import HOSTS_NS, LABTRAFFIC, KlorListener, all_relaying, group_of, six_hosts_under_traffic, start
+from test_relay import (HOSTS_NS, LABTRAFFIC, KlorListener, all_relaying, gaps, group_of, six_hosts_under_traffic,
+                        start)
 
 QUESTION_BOX = "Server Configuration Process"
 RESTART_BOX = MAIN_TITLE
@@ -30,12 +31,6 @@ NEW_GROUP = "239.2.2.33"
 def open_dialog(args, command, caption):
     probe(args, "post-syscommand", command)
     return probe(args, "wait-box", caption, 10000)[0] == 0
-
-
-def gaps(items, host):
-    """Sequence numbers of host missing between its first and last arrival."""
-    seqs = sorted({i["seq"] for i in items if i.get("tag") == host})
-    return (seqs[-1] - seqs[0] + 1 - len(seqs)) if seqs else None
 
 
 def file_value(section, key):

@@ -13,8 +13,11 @@ C  neither local address on the machine: bind records with 10049 every ~10 s
    channels come back by themselves;
 D  six channels under steady traffic: the host-side card re-plugged, then its
    address removed and restored; every channel relays again by itself within
-   10 s, with one record per host for each change.
+   10 s, with one record per host for each change;
+E  six channels under steady traffic for a few seconds: all relayed, each
+   datagram as 512 bytes, none lost (the short run of the 32-bit build).
 """
+import contextlib
 import json
 import os
 import queue
@@ -290,6 +293,22 @@ def six_hosts_under_traffic(args, t, what, seconds):
     return relay, steady_sender(50, seconds)
 
 
+@contextlib.contextmanager
+def six_hosts_relaying(args, t, what, seconds):
+    """six_hosts_under_traffic with a KLOR-side listener, checked to relay all
+    six at first; yields (relay, sender, listener) and stops them after."""
+    listener = KlorListener()
+    relay, sender = six_hosts_under_traffic(args, t, what, seconds)
+    try:
+        t.check(all_relaying(listener, time.monotonic(), 5) is not None, f"{what}: all six channels relay")
+        yield relay, sender, listener
+    finally:
+        sender.kill()
+        sender.wait(timeout=10)
+        finish(relay, t, what)
+        listener.stop()
+
+
 def all_relaying(listener, since, timeout):
     """Seconds from `since` until every host's datagrams arrive again, or None."""
     first, end = {}, time.monotonic() + timeout
@@ -300,6 +319,12 @@ def all_relaying(listener, since, timeout):
     return max(first.values()) - since if len(first) == 6 else None
 
 
+def gaps(items, host):
+    """Sequence numbers of host missing between its first and last arrival."""
+    seqs = sorted({i["seq"] for i in items if i.get("tag") == host})
+    return (seqs[-1] - seqs[0] + 1 - len(seqs)) if seqs else None
+
+
 def reconnect_records(relay, text="Reconnecting"):
     """How many records about the host-side interface each host has."""
     return [sum(1 for r in records(relay, host=h) if text in r[6]) for h in range(6)]
@@ -308,10 +333,7 @@ def reconnect_records(relay, text="Reconnecting"):
 def run_host_side_lost(args, t):
     what = "D"
     lab = os.environ.get("UDPLAB_RELAY_NS", "")[:-len("-relay")]
-    listener = KlorListener()
-    relay, sender = six_hosts_under_traffic(args, t, what, 90)
-    try:
-        t.check(all_relaying(listener, time.monotonic(), 5) is not None, "D: all six channels relay")
+    with six_hosts_relaying(args, t, what, 90) as (relay, _, listener):
         subprocess.run([os.path.join(ROOT, "tools", "lab.sh"), "replug", lab], check=True, timeout=20)
         back = all_relaying(listener, time.monotonic(), 15)
         t.check(back is not None and back <= 10.0,
@@ -333,15 +355,20 @@ def run_host_side_lost(args, t):
         t.check(returned == [n + 1 for n in before[1]], f"D: and one record per host says so ({returned})")
         for line in relay.log_lines()[-8:]:
             print("     " + line)
-    finally:
-        sender.kill()
-        sender.wait(timeout=10)
-        finish(relay, t, what)
-        listener.stop()
+
+
+def run_six_hosts(args, t):
+    what = "E"
+    with six_hosts_relaying(args, t, what, 5) as (_, sender, listener):
+        sender.wait(timeout=15)
+        got = listener.take(100000, 1.0)
+        t.check(len(got) > 0 and {d["len"] for d in got} == {512}, f"{what}: each datagram arrives as 512 bytes")
+        lost = [gaps(got, h) for h in range(6)]
+        t.check(lost == [0] * 6, f"{what}: no datagram of any host is lost ({lost})")
 
 
 def main():
-    run_in_lab(run_working, run_port_taken, run_missing_addresses, run_host_side_lost)
+    run_in_lab(run_working, run_port_taken, run_missing_addresses, run_host_side_lost, run_six_hosts)
 
 
 if __name__ == "__main__":

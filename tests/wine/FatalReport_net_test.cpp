@@ -19,8 +19,9 @@
 namespace {
 
 const char ChildVariable[] = "FATAL_GUARD_CHILD";
+const char UnguardedTitle[] = "FatalGuard unguarded window";
 const char ReportCaption[] = "FATAL ERROR: Call Support";
-enum : DWORD { ChildWentOn = 7, ChildNoField = 9 };
+enum : DWORD { ChildWentOn = 7, ChildNoField = 9, ChildLoopOnFaultedStack = 11 };
 enum : UINT { FaultMessage = WM_USER + 123, NestingMessage = WM_USER + 1, NestedMessage = WM_USER + 2 };
 
 // ---- the child: a field of the configuration dialog whose own procedure
@@ -41,6 +42,22 @@ LRESULT CALLBACK RaisingProc(HWND, UINT message, WPARAM, LPARAM) {
     if (message == FaultMessage) // not on the paint that the report's own loop brings
         RaiseException(0xE0001234u, 0, 0, nullptr);
     return 0;
+}
+
+// Calls itself, through a pointer the compiler cannot follow, 1,000 calls
+// (some 300 KB) deep, notes its deepest frame and writes through null there.
+char* volatile DeepestFrame = nullptr;
+LRESULT CALLBACK DeeplyNullWritingProc(HWND field, UINT message, WPARAM wparam, LPARAM lparam);
+WNDPROC volatile Recurse = DeeplyNullWritingProc;
+LRESULT CALLBACK DeeplyNullWritingProc(HWND field, UINT message, WPARAM wparam, LPARAM lparam) {
+    static int depth;
+    volatile char frame[256] = {};
+    if (message != WM_CHAR)
+        return 0;
+    DeepestFrame = const_cast<char*>(frame);
+    if (++depth == 1000)
+        return NullWritingProc(field, message, wparam, lparam);
+    return Recurse(field, message, wparam, lparam) + frame[wparam % sizeof frame];
 }
 
 LRESULT CALLBACK NestingProc(HWND field, UINT message, WPARAM, LPARAM lparam) {
@@ -87,6 +104,25 @@ LONG WINAPI ExitWithExceptionCode(EXCEPTION_POINTERS* exception) {
     ExitProcess(exception->ExceptionRecord->ExceptionCode);
 }
 
+// A window outside the guard: on the parent's FaultMessage, while the report
+// is open, it tells whether the report's loop runs on the stack that the
+// field faulted on (below its deepest frame), or else divides by zero.
+LRESULT CALLBACK UnguardedProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    volatile char here = 0;
+    if (message == FaultMessage && &here < DeepestFrame)
+        ExitProcess(ChildLoopOnFaultedStack);
+    return DividingProc(window, message, wparam, lparam);
+}
+
+// The field faults deep down, and the unguarded window waits for its turn.
+void FaultHereAndLaterElsewhere() {
+    SetUnhandledExceptionFilter(ExitWithExceptionCode);
+    HWND unguarded =
+        CreateWindowA("STATIC", UnguardedTitle, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    SetWindowLongPtrA(unguarded, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(UnguardedProc));
+    FaultInField(DeeplyNullWritingProc, WM_CHAR, '7', 1);
+}
+
 [[noreturn]] void RunChild(const std::string& scenario) {
     if (scenario == "divide")
         FaultInField(DividingProc, FaultMessage, static_cast<WPARAM>(-5), -7);
@@ -94,6 +130,8 @@ LONG WINAPI ExitWithExceptionCode(EXCEPTION_POINTERS* exception) {
         FaultInField(NullWritingProc, WM_CHAR, '7', 1);
     if (scenario == "unknown")
         FaultInField(RaisingProc, FaultMessage, 512, 0);
+    if (scenario == "twice")
+        FaultHereAndLaterElsewhere();
     if (scenario == "nested")
         FaultInField(NestingProc, NestingMessage, 11, 0);
     if (scenario == "handled")
@@ -191,15 +229,24 @@ TEST(FatalGuardChild, Run) {
     RunChild(scenario);
 }
 
+const std::string AccessReport =
+    ReportHead(WM_CHAR, "102", '7', 1) +
+    "Exception : Attempted to read from or write to a virtual address \nfor which "
+    "it does not have the appropriate access." +
+    Quit;
+
 TEST(FatalGuard, ProcessorFaultsAndForeignCodesAreReportedAndExitWithOne) {
-    ExpectReport("divide",
-                 ReportHead(FaultMessage, "47B", -5, -7) + "Exception: Integer being divided by zero" + Quit);
-    ExpectReport("access",
-                 ReportHead(WM_CHAR, "102", '7', 1) +
-                     "Exception : Attempted to read from or write to a virtual address \nfor which it "
-                     "does not have the appropriate access." +
-                     Quit);
-    ExpectReport("unknown", ReportHead(FaultMessage, "47B", 512, 0) + "Unknown Exception or error" + Quit);
+    const struct {
+        const char* scenario;
+        std::string report;
+    } kinds[] = {
+        {"divide",
+         ReportHead(FaultMessage, "47B", -5, -7) + "Exception: Integer being divided by zero" + Quit},
+        {"access", AccessReport},
+        {"unknown", ReportHead(FaultMessage, "47B", 512, 0) + "Unknown Exception or error" + Quit},
+    };
+    for (const auto& kind : kinds)
+        ExpectReport(kind.scenario, kind.report);
 }
 
 TEST(FatalGuard, InnermostGuardReportsItsOwnMessage) {
@@ -214,6 +261,19 @@ TEST(FatalGuard, ExceptionsHandledInsideOrRaisedOutsideGiveNoReport) {
     ChildRun outside = StartChild("outside");
     EXPECT_FALSE(WaitForReport(outside));
     EXPECT_EQ(FinishChild(outside), 0xC0000094u); // it reached the top level unreported
+}
+
+// The report is shown once the guard has unwound: its box's loop runs above
+// the frames that faulted (so a stack overflow leaves it stack to run on),
+// and a fault of another window while the box is open is none of the
+// field's, and nothing catches it.
+TEST(FatalGuard, TheReportRunsAboveTheFaultedFramesAndAFaultElsewhereIsNotTheFields) {
+    ChildRun run = StartChild("twice");
+    ASSERT_TRUE(WaitForReport(run));
+    EXPECT_EQ(run.text, AccessReport);
+    PostMessageA(FindWindowA(nullptr, UnguardedTitle), FaultMessage, static_cast<WPARAM>(-5), 0);
+    run.box = nullptr; // left open: the second fault ends the child
+    EXPECT_EQ(FinishChild(run), 0xC0000094u);
 }
 
 TEST(FatalGuard, RelayingGoesOnWhileTheReportIsOpenAndStopsWithTheExit) {

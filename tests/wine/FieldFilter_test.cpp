@@ -9,8 +9,13 @@
 #include "TestSupport.h"
 #include "config/ConfigStore.h"
 
-// The import slot through which the program calls MessageBeep.
+// The import slot through which the program calls MessageBeep (on 32-bit
+// Windows its name carries the stdcall decoration).
+#if defined(__i386__)
+extern "C" decltype(&MessageBeep) __imp_MessageBeep asm("__imp__MessageBeep@4");
+#else
 extern "C" decltype(&MessageBeep) __imp_MessageBeep;
+#endif
 
 namespace {
 
