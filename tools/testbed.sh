@@ -7,7 +7,8 @@
 #     namespace: Wine creates sockets in the wineserver, so that namespace is
 #     the one the program's sockets live in.
 # The command runs inside the relay namespace with WINEPREFIX, DISPLAY,
-# WINEDEBUG and UDPLAB_{RELAY,HOSTS,KLOR}_NS set.
+# WINEDEBUG and UDPLAB_{RELAY,HOSTS,KLOR}_NS set, and UDPTESTBED_TEMPLATE naming
+# the booted prefix the run's own was copied from.
 #
 #   tools/testbed.sh ctest --test-dir build/win64
 set -euo pipefail
@@ -91,7 +92,7 @@ ip netns exec "$lab-relay" wineserver -p
 # A first process brings the prefix up to date in the lab's wineserver.
 ip netns exec "$lab-relay" wine cmd /c exit >/dev/null 2>&1 || true
 
-export UDPLAB_RELAY_NS=$lab-relay UDPLAB_HOSTS_NS=$lab-hosts UDPLAB_KLOR_NS=$lab-klor
+export UDPLAB_RELAY_NS=$lab-relay UDPLAB_HOSTS_NS=$lab-hosts UDPLAB_KLOR_NS=$lab-klor UDPTESTBED_TEMPLATE=$template
 set +e
 ip netns exec "$lab-relay" "$@"
 status=$?

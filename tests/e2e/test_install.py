@@ -25,6 +25,7 @@ import hashlib
 import os
 import pwd
 import re
+import shutil
 import socket
 import struct
 import subprocess
@@ -309,7 +310,7 @@ def main():
         wrong = sums_mismatch(path)
         t.check(wrong == [], f"{os.path.basename(path)} verifies against its SHA256SUMS ({wrong})")
     summed = subprocess.run(["sha256sum", "-c", "SHA256SUMS"], cwd=shipped, capture_output=True, text=True)
-    t.check(summed.returncode == 0 and summed.stdout.count(": OK") == 3,
+    t.check(summed.returncode == 0 and summed.stdout.count(": OK") == 4,
             f"the release's SHA256SUMS verifies its artefacts ({summed.stdout})")
 
     # The other build removes the installed one: one product code per version.
@@ -328,5 +329,29 @@ def main():
     t.finish()
 
 
+def private_prefix():
+    """msiexec leaves processes in its prefix (its service, an explorer) that
+    have been seen to stall the programs of the tests after this one: the
+    installs run in a prefix and wineserver of their own, copied from the
+    test bed's template, in the relay's namespace like the test bed's."""
+    folder = tempfile.mkdtemp(prefix="udpinstall.")
+    prefix = os.path.join(folder, "prefix")
+    shutil.copytree(os.environ["UDPTESTBED_TEMPLATE"], prefix, symlinks=True)
+    os.environ["WINEPREFIX"] = prefix
+    return folder
+
+
+def end_prefix(folder):
+    subprocess.run(["wineserver", "-k"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=60)
+    subprocess.run(["wineserver", "-w"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=60)
+    shutil.rmtree(folder, ignore_errors=True)
+
+
 if __name__ == "__main__":
-    main()
+    private = private_prefix()
+    try:
+        main()
+    finally:
+        end_prefix(private)
