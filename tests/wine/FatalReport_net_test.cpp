@@ -164,8 +164,8 @@ ChildRun StartChild(const char* scenario) {
     SetEnvironmentVariableA(ChildVariable, scenario);
     char temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temp); // the child's event log, if any, goes there
-    const BOOL started = CreateProcessA(exe, &command[0], nullptr, nullptr, FALSE, 0, nullptr, temp, &startup,
-                                        &run.process);
+    const BOOL started =
+        CreateProcessA(exe, &command[0], nullptr, nullptr, FALSE, 0, nullptr, temp, &startup, &run.process);
     SetEnvironmentVariableA(ChildVariable, nullptr);
     EXPECT_TRUE(started) << GetLastError();
     return run;
