@@ -105,10 +105,21 @@ def statistics_open(args):
 
 
 def placement(pid):
-    """(allowed CPUs, network namespace) of a process."""
-    with open(f"/proc/{pid}/status") as f:
-        cpus = next(line.split()[1] for line in f if line.startswith("Cpus_allowed_list"))
-    return cpus, os.stat(f"/proc/{pid}/ns/net").st_ino
+    """(allowed CPUs, network namespace) of a process; None once it has ended."""
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            cpus = next(line.split()[1] for line in f if line.startswith("Cpus_allowed_list"))
+        return cpus, os.stat(f"/proc/{pid}/ns/net").st_ino
+    except FileNotFoundError:
+        return None
+
+
+def placements():
+    """Where the account's relay and wineserver run. A wineserver of the
+    prefix's preparation may still be ending: it is no longer counted once
+    gone."""
+    return [[p for p in map(placement, account_pids("-x", name)) if p is not None]
+            for name in ("NewUdpSrvr.exe", "wineserver64")]
 
 
 def run_service(args, t):
@@ -124,7 +135,8 @@ def run_service(args, t):
         t.check(wait_until(lambda: status()[0] == 0, 240, step=2), "the relay comes up under the launcher")
         last_cpu = sh("taskset", "-c", "-p", str(os.getpid()))[1].strip().replace(",", "-").split("-")[-1]
         here = os.stat("/proc/self/ns/net").st_ino
-        places = [[placement(p) for p in account_pids("-x", name)] for name in ("NewUdpSrvr.exe", "wineserver64")]
+        wait_until(lambda: placements() == [[(last_cpu, here)]] * 2, 10, step=0.5)
+        places = placements()
         t.check(places == [[(last_cpu, here)]] * 2,
                 f"relay and wineserver run as {ACCOUNT}, on CPU {last_cpu}, in this network ({places})")
         for seq in range(3):
