@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "shell/AppGlobals.h"
+#include "shell/PlatformCalls.h"
 #include "shell/Messages.h"
 
 const char ConfigFileName[] = "NEWUDPSRVR.INI";
@@ -62,7 +63,7 @@ int GetParamsFromINIFile(HWND mainWindow) {
     if (LoadLocalAddress("SENDMCASTADD", file.SENDMCASTADD, LocalAddresses.SENDMCASTADD) &&
         LoadLocalAddress("HOSTSIDEIPADDRESS", file.HOSTSIDEIPADDRESS, LocalAddresses.HOSTSIDEIPADDRESS) &&
         LoadLocalAddress("KLORSIDEIPADDRESS", file.KLORSIDEIPADDRESS, LocalAddresses.KLORSIDEIPADDRESS)) {
-        for (int host = 0; host < static_cast<int>(HOST_COUNT); ++host) {
+        for (int host = 0; host < HOST_COUNT; ++host) {
             ReadHostSettings(Scratch, host);
             StoreHostSettings(Scratch, host);
         }
@@ -76,7 +77,7 @@ int GetParamsFromINIFile(HWND mainWindow) {
 }
 
 void ReadHostSettings(HostEntry* scratch, int host) {
-    if (host < 0 || host >= static_cast<int>(HOST_COUNT))
+    if (host < 0 || host >= HOST_COUNT)
         return; // no such host channel: nothing to read into the tables
     char section[16];
     HostSectionName(section, static_cast<unsigned>(host));
@@ -91,7 +92,7 @@ void ReadHostSettings(HostEntry* scratch, int host) {
 }
 
 void StoreHostSettings(const HostEntry* scratch, int host) {
-    if (host < 0 || host >= static_cast<int>(HOST_COUNT))
+    if (host < 0 || host >= HOST_COUNT)
         return;
     std::memset(&HostTable[host], 0, sizeof(HostEntry));
     std::memcpy(HostTable[host].RECVUDPPORTID, scratch->RECVUDPPORTID, PORT_TEXT_SIZE);

@@ -5,13 +5,13 @@
 #include "config/Syscfg/FieldRules.h"
 #include "relay/RelayRules.h"
 
-HostEntry HostTable[6];
+HostEntry HostTable[HOST_COUNT];
 LocalAddressTexts LocalAddresses;
 LocalAddressTexts LocalAddressFileBuffers;
 LocalAddressTexts StartupAddresses;
 
-int HostConfigured[6];
-int HostModified[6];
+int HostConfigured[HOST_COUNT];
+int HostModified[HOST_COUNT];
 int SendMcastModified;
 int HostSideModified;
 int KLORSideModified;

@@ -4,8 +4,9 @@
 // operator, plus the change flags of the configuration dialog. No Windows API
 // here, so the rules below are unit-tested natively.
 
+enum : int { HOST_COUNT = 6 }; // host channels 0 to 5: table sizes, loop bounds, the host-number rule
+
 enum : unsigned {
-    HOST_COUNT = 6,         // host channels 0..5
     PORT_TEXT_SIZE = 6,     // 5 characters and the terminating zero
     ADDRESS_TEXT_SIZE = 17, // 16 characters and the terminating zero
 };
@@ -23,7 +24,7 @@ struct LocalAddressTexts {
     char KLORSIDEIPADDRESS[ADDRESS_TEXT_SIZE];
 };
 
-extern HostEntry HostTable[6];
+extern HostEntry HostTable[HOST_COUNT];
 extern LocalAddressTexts LocalAddresses;
 // Separate file buffers of the three local addresses: the load reads into
 // them, the configuration dialog fills them just before writing a key.
@@ -33,8 +34,8 @@ extern LocalAddressTexts LocalAddressFileBuffers;
 // set up with: a stored interface address that differs needs a restart.
 extern LocalAddressTexts StartupAddresses;
 
-extern int HostConfigured[6];
-extern int HostModified[6];
+extern int HostConfigured[HOST_COUNT];
+extern int HostModified[HOST_COUNT];
 extern int SendMcastModified;
 extern int HostSideModified;
 extern int KLORSideModified;

@@ -1,5 +1,7 @@
 #include "log/LogFormat.h"
 
+#include "config/HostConfig.h"
+
 const char MonthNames[12][4] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                 "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
 
@@ -18,7 +20,7 @@ void FormatLogTimeStamps(const std::tm& time, char* lineTime, char* fileStem) {
 }
 
 bool IsLoggedHost(uint32_t hostIndex) {
-    return (hostIndex & 0xFFFFu) <= 5;
+    return (hostIndex & 0xFFFFu) < HOST_COUNT;
 }
 
 // The low 16 bits read as a signed 16-bit number.

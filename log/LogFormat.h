@@ -15,7 +15,7 @@ extern const char MonthNames[12][4];
 void FormatLogTimeStamps(const std::tm& time, char* lineTime, char* fileStem);
 
 // Only the low 16 bits of a host index name the host; the high 16 bits may
-// carry other data (a datagram length). Hosts above 5 get no record.
+// carry other data (a datagram length). Indexes from HOST_COUNT up get no record.
 bool IsLoggedHost(uint32_t hostIndex);
 
 // Writes one record line; texts of any length are written whole, null texts

@@ -7,9 +7,9 @@
 #include "relay/RecvChannel.h"
 #include "relay/RelayRules.h"
 #include "relay/SendChannel.h"
-#include "relay/SocketCalls.h"
 #include "shell/MessageParams.h"
 #include "shell/Messages.h"
+#include "shell/PlatformCalls.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ struct SideWatch {
     InterfaceFingerprint seen;
 };
 
-HostWatch HostWatches[6];
+HostWatch HostWatches[HOST_COUNT];
 // The host side watches the address the channels started with, not the
 // configured text: a new address accepted in the configuration dialog takes
 // effect with the restart it asks for, and must not take the running

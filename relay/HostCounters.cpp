@@ -1,6 +1,6 @@
 #include "relay/HostCounters.h"
 
-HostCounterRecord HostCounters[6];
+HostCounterRecord HostCounters[HOST_COUNT];
 
 namespace {
 // Increment in unsigned arithmetic: the wrap is defined there, not in int32_t.

@@ -4,13 +4,15 @@
 // rules are unit-tested natively.
 #include <cstdint>
 
+#include "config/HostConfig.h"
+
 struct HostCounterRecord {
     int32_t status;   // 0 receiving, -1 not receiving
     int32_t received; // datagrams read on the host's channel
     int32_t sent;     // datagrams of the host sent on the KLOR network
 };
 
-extern HostCounterRecord HostCounters[6];
+extern HostCounterRecord HostCounters[HOST_COUNT];
 
 // Above this a count is set back to 0 (received: at a successful connect;
 // sent: right at the increment).

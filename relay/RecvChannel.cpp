@@ -9,15 +9,15 @@
 #include "relay/LocalBind.h"
 #include "relay/RelayRules.h"
 #include "relay/SendChannel.h"
-#include "relay/SocketCalls.h"
 #include "shell/AppGlobals.h"
 #include "shell/MessageParams.h"
 #include "shell/Messages.h"
+#include "shell/PlatformCalls.h"
 
 const char RecvChannelClass[] = "UdpRecvProc";
 
-SOCKET HostSockets[6];
-HostChannelRecord HostChannel[6];
+SOCKET HostSockets[HOST_COUNT];
+HostChannelRecord HostChannel[HOST_COUNT];
 
 namespace {
 
@@ -25,7 +25,7 @@ const char RecvModule[] = "In UDP Recv";
 const char RefusedHostText[] =
     "Error in connecting to Host. Message received to connect for an invalid Host. "
     "Please Cleanup Logs and restart.";
-enum : int { ReceiveBufferSize = 512, MulticastTtl = 64 };
+enum : int { ReceiveBufferSize = 512 };
 
 // Lives as long as the window; cleared before each receive so that no byte of
 // one datagram travels in the padding of the next.
@@ -52,7 +52,7 @@ void StartUp(HWND window, WPARAM wparam) {
         SendMessageA(window, WM_DESTROY, 0, 0);
         SetTimer(window, IDT_STARTUPRETRY, RETRY_PERIOD_MS, nullptr);
     }
-    for (int h = 0; h < 6; ++h) {
+    for (int h = 0; h < HOST_COUNT; ++h) {
         HostSockets[h] = INVALID_SOCKET;
         HostChannel[h] = {INVALID_SOCKET, static_cast<short>(h)};
     }
@@ -90,14 +90,12 @@ const char* ConfigureSocket(HWND window, SOCKET s, unsigned host, u_long interfa
     return nullptr;
 }
 
-// The host of a notified socket, or -1 when no connected channel owns it.
-int HostOfSocket(SOCKET s) {
-    if (s == INVALID_SOCKET)
-        return -1;
-    for (int h = 0; h < 6; ++h)
-        if (HostChannel[h].socket == s)
-            return h;
-    return -1;
+// The host of a notified socket, or HOST_COUNT when no connected channel owns it.
+unsigned HostOfSocket(SOCKET s) {
+    unsigned h = 0;
+    while (h < HOST_COUNT && (s == INVALID_SOCKET || HostChannel[h].socket != s))
+        ++h;
+    return h;
 }
 
 void ReadDatagram(HWND window, SOCKET s, unsigned host) {
@@ -122,32 +120,31 @@ void ReadDatagram(HWND window, SOCKET s, unsigned host) {
     ForwardDatagram(ReceiveBuffer, host, ReceiveBufferSize);
 }
 
-void SocketNotification(HWND window, WPARAM wparam, LPARAM lparam) {
-    if (SocketEventError(static_cast<uint64_t>(lparam)) != 0)
+void SocketNotification(HWND window, SOCKET s, uint16_t event, uint16_t error) {
+    if (error != 0)
         return;
-    const SOCKET s = static_cast<SOCKET>(wparam);
-    const int host = HostOfSocket(s);
-    if (host < 0)
+    const unsigned host = HostOfSocket(s);
+    if (host >= HOST_COUNT)
         return; // a socket we have closed since; nothing to count or close
-    switch (SocketEventCode(static_cast<uint64_t>(lparam))) {
+    switch (event) {
     case FD_CLOSE:
-        CloseHostSocket(static_cast<unsigned>(host));
-        FailChannel(window, static_cast<unsigned>(host), WSAGetLastError(), "FD_CLOSE Event Received");
+        CloseHostSocket(host);
+        FailChannel(window, host, WSAGetLastError(), "FD_CLOSE Event Received");
         break;
     case FD_READ:
-        ReadDatagram(window, s, static_cast<unsigned>(host));
+        ReadDatagram(window, s, host);
         break;
     }
 }
 
 void RetryExpired(HWND window, WPARAM id) {
     KillTimer(window, id);
-    PostMessageA(window, WM_CONNECTHOST, RetryTimerHost(static_cast<uint64_t>(id)), 0);
+    PostMessageA(window, WM_CONNECTHOST, RetryTimerHost(id), 0);
 }
 
 // False for a timer that is none of this window's.
 bool TimerExpired(HWND window, WPARAM id) {
-    if (IsRetryTimerId(static_cast<uint64_t>(id))) {
+    if (IsRetryTimerId(id)) {
         RetryExpired(window, id);
     } else if (id == IDT_STARTUPRETRY) {
         // Sent: a posted WM_CREATE is refused (ERROR_MESSAGE_SYNC_ONLY).
@@ -182,7 +179,7 @@ void CloseHostSocket(unsigned host) {
 
 void ConnectHost(HWND window, WPARAM wparam) {
     const unsigned host = static_cast<unsigned>(wparam);
-    if (wparam > 5) {
+    if (wparam >= HOST_COUNT) {
         WriteLogRecord(RecvModule, host, 0, RefusedHostText, "", "");
         // An index that does not fit the 16 bits of a timer id's host part
         // would arm a real host's retry timer instead.
@@ -232,7 +229,7 @@ LRESULT CALLBACK UdpRecvWndProc(HWND window, UINT message, WPARAM wparam, LPARAM
         ConnectHost(window, wparam);
         return 0;
     case WM_SOCKETEVENT:
-        SocketNotification(window, wparam, lparam);
+        SocketNotification(window, wparam, SocketEventCode(lparam), SocketEventError(lparam));
         return 0;
     case WM_TIMER:
         if (TimerExpired(window, wparam))

@@ -5,6 +5,8 @@
 #include <winsock.h>
 #include <windows.h>
 
+#include "config/HostConfig.h"
+
 extern const char RecvChannelClass[]; // "UdpRecvProc"
 
 // What each host socket asks for as its receive buffer: about a second of a
@@ -17,10 +19,10 @@ struct HostChannelRecord {
 };
 
 // The socket most recently created for each host; INVALID_SOCKET once closed.
-extern SOCKET HostSockets[6];
+extern SOCKET HostSockets[HOST_COUNT];
 // Fully connected sockets, to map a notification back to its host;
 // INVALID_SOCKET when the host has none.
-extern HostChannelRecord HostChannel[6];
+extern HostChannelRecord HostChannel[HOST_COUNT];
 
 LRESULT CALLBACK UdpRecvWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 // WM_CONNECTHOST: set up host `host`'s channel, or log and arm its retry.

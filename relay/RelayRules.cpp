@@ -10,12 +10,6 @@ uint16_t PortNumber(const char* portText) {
     return *c == '\0' && c != portText && value >= 1 && value <= 65535 ? static_cast<uint16_t>(value) : 0;
 }
 
-uint16_t WirePortOfField(uint16_t fieldValue) {
-    unsigned char bytes[2];
-    std::memcpy(bytes, &fieldValue, sizeof bytes);
-    return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
-}
-
 bool IsBindableLocalAddress(uint32_t address, const uint32_t* machine, size_t count) {
     if (address == 0)
         return true;

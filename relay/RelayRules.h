@@ -8,6 +8,10 @@
 // that could repeat are written at most once in it.
 enum : unsigned { RETRY_PERIOD_MS = 10000 };
 
+// The multicast time to live that both channels set on their sockets: enough
+// hops for the KLOR network's routers.
+enum : int { MulticastTtl = 64 };
+
 // The port a configured port text names: a number from 1 to 65535 in decimal
 // digits and nothing else; 0 for any other text ("", "?5", "0", "65536",
 // " 5"), which names no port and sets no channel up. The send side stores the
@@ -15,11 +19,6 @@ enum : unsigned { RETRY_PERIOD_MS = 10000 };
 // order, which is what KLOR-side receivers expect ("6789" arrives at port
 // 34074 on a little-endian machine); the receive side converts it.
 uint16_t PortNumber(const char* portText);
-
-// The UDP port that goes on the wire when `fieldValue` is stored unconverted
-// in a port field: the field's two bytes in memory order, read as the
-// big-endian port they are on the wire.
-uint16_t WirePortOfField(uint16_t fieldValue);
 
 // Whether a channel may bind to `address` (an IPv4 address as stored in
 // s_addr, network byte order): the wildcard address, the loopback network, or

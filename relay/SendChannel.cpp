@@ -9,10 +9,10 @@
 #include "relay/HostCounters.h"
 #include "relay/LocalBind.h"
 #include "relay/RelayRules.h"
-#include "relay/SocketCalls.h"
 #include "shell/AppGlobals.h"
 #include "shell/MessageParams.h"
 #include "shell/Messages.h"
+#include "shell/PlatformCalls.h"
 
 static_assert(IP_MULTICAST_IF == 2 && IP_MULTICAST_TTL == 3, "Windows Sockets 1.1 option numbers");
 
@@ -28,7 +28,6 @@ namespace {
 enum : unsigned { TTL_RETRY_PERIOD_MS = 1 }; // a failed time-to-live step is tried again at once
 
 const char SendModule[] = "In UDP Send";
-enum : int { MulticastTtl = 64 };
 
 // Retry timers of this window that are armed and have not expired, one bit
 // per host. A datagram arriving while the channel is failed arms its host's
@@ -38,7 +37,7 @@ enum : int { MulticastTtl = 64 };
 unsigned PendingRetries;
 
 // One record per host and 10 s for datagrams its destination refuses.
-RecordGate DestinationGates[6];
+RecordGate DestinationGates[HOST_COUNT];
 
 // A set-up step that keeps failing repeats with every retry (the time-to-live
 // step every millisecond): one record per 10 s for each step and error.
@@ -54,14 +53,19 @@ bool PassStepRecord(StepRecord& record, int error) {
     return PassRecordGate(record.gate, GetTickCount(), RETRY_PERIOD_MS);
 }
 
+// A timer id may name any 16-bit host; only the hosts have a bit.
+unsigned RetryBit(unsigned host) {
+    return host < HOST_COUNT ? 1u << host : 0u;
+}
+
 void ArmRetry(HWND window, unsigned host, unsigned periodMs) {
     SetTimer(window, RetryTimerId(host), periodMs, nullptr);
-    PendingRetries |= 1u << (host & 0xFu);
+    PendingRetries |= RetryBit(host);
 }
 
 void KillRetries(HWND window) {
     for (unsigned host = 0; host < HOST_COUNT; ++host)
-        if (PendingRetries & (1u << host))
+        if (PendingRetries & RetryBit(host))
             KillTimer(window, RetryTimerId(host));
     PendingRetries = 0;
 }
@@ -105,15 +109,20 @@ void LogSendFailure(unsigned host, int error, unsigned short portValue) {
     WriteLogRecord(SendModule, host, error, "Error in sending socket", portText, LocalAddresses.SENDMCASTADD);
 }
 
-void Forward(HWND window, WPARAM wparam, HGLOBAL block) {
-    const int host = ForwardHost(static_cast<uint64_t>(wparam));
-    if (host < 0 || host >= static_cast<int>(HOST_COUNT)) {
+// What the send socket's failure means once the KLOR side has been looked at.
+SendResult AfterKlorSideRebuilt() {
+    return SendFailed == 1 ? SendResult::Failed : SendResult::DestinationRefused;
+}
+
+void Forward(HWND window, int16_t hostField, uint16_t length, HGLOBAL block) {
+    if (hostField < 0 || hostField >= HOST_COUNT) {
         GlobalFree(block); // no such host: nothing to send or count
         return;
     }
+    const unsigned host = hostField;
     if (SendFailed == 1) {
-        if (!(PendingRetries & (1u << host)))
-            ArmRetry(window, static_cast<unsigned>(host), RETRY_PERIOD_MS);
+        if (!(PendingRetries & RetryBit(host)))
+            ArmRetry(window, host, RETRY_PERIOD_MS);
         GlobalFree(block);
         return;
     }
@@ -122,18 +131,16 @@ void Forward(HWND window, WPARAM wparam, HGLOBAL block) {
     const unsigned short port = PortNumber(HostTable[host].SENDUDPPORTID);
     if (port == 0) {
         if (PassRecordGate(DestinationGates[host], GetTickCount(), RETRY_PERIOD_MS))
-            WriteSendRecord(static_cast<unsigned>(host), 0,
-                            "Sending port not a number from 1 to 65535. Not sent");
+            WriteSendRecord(host, 0, "Sending port not a number from 1 to 65535. Not sent");
         GlobalFree(block);
         return;
     }
     const char* data = static_cast<const char*>(GlobalLock(block));
     if (data != nullptr) {
-        const int result = SendDatagram(data, ForwardLength(static_cast<uint64_t>(wparam)), port,
-                                        static_cast<unsigned>(wparam), window);
+        const SendResult result = SendDatagram(data, length, port, host, window);
         GlobalUnlock(block);
-        SendFailed = result == 1 ? 1 : 0;
-        if (result == 0)
+        SendFailed = result == SendResult::Failed ? 1 : 0;
+        if (result == SendResult::Sent)
             CountSent(HostCounters[host]);
     }
     GlobalFree(block);
@@ -141,8 +148,8 @@ void Forward(HWND window, WPARAM wparam, HGLOBAL block) {
 
 void RetryExpired(HWND window, WPARAM id) {
     KillTimer(window, id);
-    const unsigned host = RetryTimerHost(static_cast<uint64_t>(id));
-    PendingRetries &= ~(1u << (host & 0xFu));
+    const unsigned host = RetryTimerHost(id);
+    PendingRetries &= ~RetryBit(host);
     SendMessageA(window, WM_CREATE, host, 0);
 }
 
@@ -215,12 +222,11 @@ void RebuildSendSocket(unsigned host, const char* why) {
     SetUpSendSocket(host, SendChannelWindow);
 }
 
-int SendDatagram(const char* data, int length, unsigned short portValue, unsigned host, HWND window) {
+SendResult SendDatagram(const char* data, int length, unsigned short portValue, unsigned host, HWND window) {
     const sockaddr_in to = AddressOf(inet_addr(LocalAddresses.SENDMCASTADD), portValue);
     if (sendto(SendSocket, data, length, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) >= 0)
-        return 0;
+        return SendResult::Sent;
     const int error = WSAGetLastError();
-    const unsigned h = host & 0xFFFFu;
     // A destination that only this host has (its port) cannot be mended by a
     // new socket, and closing the shared one would cost every other host its
     // traffic. The same errors come for every host when the KLOR-side card
@@ -228,20 +234,20 @@ int SendDatagram(const char* data, int length, unsigned short portValue, unsigne
     // 10022 for a card plugged in again): the KLOR side is looked at before
     // anything is recorded, once per record that is due.
     if (IsDestinationError(error)) {
-        if (h >= HOST_COUNT || !RecordGateOpen(DestinationGates[h], GetTickCount(), RETRY_PERIOD_MS))
-            return 2;
-        if (KlorSideRebuilt(h))
-            return SendFailed == 1 ? 1 : 2;
-        PassRecordGate(DestinationGates[h], GetTickCount(), RETRY_PERIOD_MS);
+        if (host >= HOST_COUNT || !RecordGateOpen(DestinationGates[host], GetTickCount(), RETRY_PERIOD_MS))
+            return SendResult::DestinationRefused;
+        if (KlorSideRebuilt(host))
+            return AfterKlorSideRebuilt();
+        PassRecordGate(DestinationGates[host], GetTickCount(), RETRY_PERIOD_MS);
         LogSendFailure(host, error, portValue);
-        return 2;
+        return SendResult::DestinationRefused;
     }
-    if (KlorSideRebuilt(h))
-        return SendFailed == 1 ? 1 : 2;
+    if (KlorSideRebuilt(host))
+        return AfterKlorSideRebuilt();
     CloseSendSocket();
     LogSendFailure(host, error, portValue);
     ArmRetry(window, 0, RETRY_PERIOD_MS);
-    return 1;
+    return SendResult::Failed;
 }
 
 LRESULT CALLBACK UdpSendWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -260,10 +266,10 @@ LRESULT CALLBACK UdpSendWndProc(HWND window, UINT message, WPARAM wparam, LPARAM
         PendingRetries = 0; // the window's timers end with it
         break;
     case WM_FORWARDDATAGRAM:
-        Forward(window, wparam, reinterpret_cast<HGLOBAL>(lparam));
+        Forward(window, ForwardHost(wparam), ForwardLength(wparam), reinterpret_cast<HGLOBAL>(lparam));
         return 0;
     case WM_TIMER:
-        if (IsRetryTimerId(static_cast<uint64_t>(wparam)))
+        if (IsRetryTimerId(wparam))
             RetryExpired(window, wparam);
         break;
     }

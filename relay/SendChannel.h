@@ -24,9 +24,14 @@ void RebuildSendSocket(unsigned host, const char* why);
 // One "In UDP Send" record about host `host`, with its sending port text and
 // SENDMCASTADD.
 void WriteSendRecord(unsigned host, int error, const char* message);
-// 0 when sent; 1 when the send failed (socket closed, record written, retry
-// armed); 2 when the host's destination alone refused it (the datagram is
-// dropped, the socket kept, at most one record per host and 10 s). When the
-// KLOR-side card went or changed, the socket has been rebuilt instead: 1 when
-// that set-up failed, 2 when it is ready.
-int SendDatagram(const char* data, int length, unsigned short portValue, unsigned host, HWND window);
+enum class SendResult {
+    Sent,
+    Failed,             // the socket is closed, the record written, the retry armed
+    DestinationRefused, // this host's destination alone refused it: dropped, the socket kept,
+                        // at most one record per host and 10 s
+};
+// Sends one datagram of host `host` to SENDMCASTADD at `portValue`. When the
+// KLOR-side card went or changed, the socket has been rebuilt instead: Failed
+// when that set-up failed, DestinationRefused (the datagram dropped) when it
+// is ready.
+SendResult SendDatagram(const char* data, int length, unsigned short portValue, unsigned host, HWND window);

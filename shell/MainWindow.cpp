@@ -7,19 +7,11 @@
 #include "resources/resource.h"
 #include "shell/AppGlobals.h"
 #include "shell/Messages.h"
+#include "shell/PlatformCalls.h"
 #include "status/StatusDialogs.h"
 
 static_assert(WM_CONNECTHOST == WM_USER + 4 && WM_FORWARDDATAGRAM == WM_USER + 6, "message catalogue");
 static_assert(WM_REFRESHSTATISTICS == WM_USER + 7 && WM_SOCKETEVENT == WM_USER + 101, "message catalogue");
-
-HINSTANCE AppInstance;
-HWND MainWindow;
-HWND RecvChannelWindow;
-HWND SendChannelWindow;
-const char MainWindowClass[] = "UDPSERVER";
-const char MainWindowTitle[] = "VQX UDP Broadcast Sever";
-GlobalAllocFn GlobalAllocProc = GlobalAlloc;
-GetMessageFn GetMessageProc = GetMessageA;
 
 namespace {
 

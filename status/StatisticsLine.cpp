@@ -33,9 +33,9 @@ size_t FormatHostStatistics(char* line, size_t size, int host, const HostEntry& 
     return FormatStatisticsText(line, size, host, address, counters);
 }
 
-int ListedHostCount(const HostEntry (&table)[6]) {
+int ListedHostCount(const HostEntry (&table)[HOST_COUNT]) {
     int count = 0;
-    while (count < 6 && PortTextNamesHost(table[count].RECVUDPPORTID))
+    while (count < HOST_COUNT && PortTextNamesHost(table[count].RECVUDPPORTID))
         ++count;
     return count;
 }

@@ -29,4 +29,4 @@ size_t FormatHostStatistics(char* line, size_t size, int host, const HostEntry& 
 // How many lines the Statistics dialog lists: the hosts from host 0 up to the
 // first one that is not configured (empty receiving port or one beginning
 // with '?'); the hosts after it are left out, configured or not.
-int ListedHostCount(const HostEntry (&table)[6]);
+int ListedHostCount(const HostEntry (&table)[HOST_COUNT]);

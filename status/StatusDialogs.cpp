@@ -111,7 +111,7 @@ INT_PTR CALLBACK StatisticsBoxProc(HWND dialog, UINT message, WPARAM wparam, LPA
 }
 
 void FormatStatisticsLine(HWND dialog, int host) {
-    if (host < 0 || host >= static_cast<int>(HOST_COUNT))
+    if (host < 0 || host >= HOST_COUNT)
         return; // no such host: nothing to index
     char line[STATISTICS_LINE_SIZE];
     FormatHostStatistics(line, sizeof line, host, HostTable[host], HostCounters[host]);

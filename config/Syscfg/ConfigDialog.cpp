@@ -24,12 +24,12 @@ const char RestartText[] =
     "effect the new configuration.\nPlease Restart.";
 const char DefaultSendPort[] = "6789";
 const char DefaultSendGroup[] = "233.1.2.5";
-enum : int { LowestSendPort = 6789, HighestSendPort = 64999, HighestHost = 5 };
+enum : int { LowestSendPort = 6789, HighestSendPort = 64999, HighestHost = HOST_COUNT - 1 };
 enum : int { LineSize = 128, FieldTextSize = 16, SendPortTextSize = 9, BoxTextSize = 1024 };
 
 // Hosts whose entry an Add/Modify stored new or changed and that OK has
 // not connected since: a Cancel leaves them for the OK of a later opening.
-int HostStored[6];
+int HostStored[HOST_COUNT];
 
 // The seven fields; their text limits are set in this order.
 const struct {
@@ -103,7 +103,7 @@ INT_PTR OpenConfigDialog(HWND dialog) {
     FillFromStore(dialog);
     SetFocus(GetDlgItem(dialog, IDC_SENDMCAST));
     ShowHelpText(dialog, HelpTexts[IDC_KLORSIDE - IDC_HOSTNUMBER]);
-    for (int host = 0; host < 6 && IsListedAtOpening(HostTable[host]); ++host)
+    for (int host = 0; host < HOST_COUNT && IsListedAtOpening(HostTable[host]); ++host)
         AddListLine(dialog, "Host%d %15s %25s %30s", host);
     return FALSE; // the focus is set
 }
@@ -343,7 +343,7 @@ void RequestRestart(HWND channelWindow, int host, bool connectAgain) {
 void RestartForStoredAddress(const char* stored, const char* started, HWND channelWindow, bool connectAgain) {
     if (std::strcmp(stored, started) == 0)
         return;
-    for (int host = 0; host < 6; ++host)
+    for (int host = 0; host < HOST_COUNT; ++host)
         if (HostConfigured[host])
             RequestRestart(channelWindow, host, connectAgain);
 }
@@ -355,7 +355,7 @@ void ApplyChanges(HWND dialog) {
     RestartForStoredAddress(LocalAddresses.KLORSIDEIPADDRESS, StartupAddresses.KLORSIDEIPADDRESS,
                             SendChannelWindow, false);
     KLORSideModified = 0;
-    for (int host = 0; host < 6; ++host) {
+    for (int host = 0; host < HOST_COUNT; ++host) {
         // Only what an Add/Modify stored, and only an entry that can be
         // connected: a keystroke or a failed Add/Modify connects nothing.
         if (HostStored[host] && IsUsableHostEntry(HostTable[host])) {

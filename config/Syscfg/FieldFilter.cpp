@@ -5,6 +5,7 @@
 #include "config/HostConfig.h"
 #include "config/Syscfg/FieldRules.h"
 #include "shell/FatalReport.h"
+#include "shell/PlatformCalls.h"
 
 HWND ConfigDialogWindow;
 WNDPROC SavedEditProcs[8];
@@ -82,7 +83,7 @@ LRESULT FilterChar(HWND field, int controlId, WPARAM character, LPARAM lparam) {
     }
     const FieldCharRule rule = RuleForFieldChar(controlId, static_cast<unsigned>(character));
     if (!rule.accepted) {
-        MessageBeep(0);
+        MessageBeepProc(0);
         return 0;
     }
     SetChangeFlag(rule.flag);
@@ -112,7 +113,7 @@ LRESULT FilterPaste(HWND field, int controlId, WPARAM wparam, LPARAM lparam) {
     ClearHelpLine();
     const FieldCharRule rule = RuleForClipboard(field, controlId);
     if (!rule.accepted) {
-        MessageBeep(0);
+        MessageBeepProc(0);
         return 0;
     }
     SetChangeFlag(rule.flag);

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "config/HostConfig.h"
+
 namespace {
 
 enum : unsigned { Backspace = 8, CarriageReturn = 13 };
@@ -77,7 +79,7 @@ FieldCharRule RuleForFieldPaste(int controlId, bool numberOnly, const char* text
 
 int HostNamedByField(const char* text) {
     const long host = text != nullptr ? LeadingNumber(text) : 0; // an empty field reads as 0
-    return host >= 0 && host <= 5 ? static_cast<int>(host) : -1;
+    return host >= 0 && host < HOST_COUNT ? static_cast<int>(host) : -1;
 }
 
 int CountChar(const char* text, char character) {

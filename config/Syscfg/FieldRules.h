@@ -31,7 +31,7 @@ FieldCharRule RuleForFieldPaste(int controlId, bool numberOnly, const char* text
 
 // The host marked by a receiving-port keystroke, from the host number field's
 // text at that moment, read as the C library reads a decimal number (an
-// empty text gives 0); -1 when that names no host 0..5.
+// empty text gives 0); -1 when that names no host 0 to HOST_COUNT - 1.
 int HostNamedByField(const char* hostNumberText);
 
 // Occurrences of `character` in `text`; -1 when there is no text.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
 
 // The received count has no bound at the increment; the only reset is the
 // one a successful connect makes above the limit.
@@ -64,6 +65,15 @@ TEST(RelayCounters, ResetSetsEveryHostNotReceiving) {
         EXPECT_EQ(record.received, 0);
         EXPECT_EQ(record.sent, 0);
     }
+}
+
+// The UDP port that goes on the wire when `fieldValue` is stored unconverted
+// in a port field: the field's two bytes in memory order, read as the
+// big-endian port they are on the wire.
+static uint16_t WirePortOfField(uint16_t fieldValue) {
+    unsigned char bytes[2];
+    std::memcpy(bytes, &fieldValue, sizeof bytes);
+    return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
 }
 
 // The send side stores its port values unconverted; on this little-endian

@@ -9,6 +9,7 @@
 #include "TestSupport.h"
 #include "config/ConfigStore.h"
 #include "shell/AppGlobals.h"
+#include "shell/PlatformCalls.h"
 #include "shell/Messages.h"
 
 namespace {

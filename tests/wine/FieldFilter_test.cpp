@@ -8,14 +8,7 @@
 #include "FieldDialog.h"
 #include "TestSupport.h"
 #include "config/ConfigStore.h"
-
-// The import slot through which the program calls MessageBeep (on 32-bit
-// Windows its name carries the stdcall decoration).
-#if defined(__i386__)
-extern "C" decltype(&MessageBeep) __imp_MessageBeep asm("__imp__MessageBeep@4");
-#else
-extern "C" decltype(&MessageBeep) __imp_MessageBeep;
-#endif
+#include "shell/PlatformCalls.h"
 
 namespace {
 
@@ -29,10 +22,7 @@ BOOL WINAPI CountBeep(UINT) {
 class FieldFilterTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        DWORD old = 0;
-        VirtualProtect(&__imp_MessageBeep, sizeof __imp_MessageBeep, PAGE_READWRITE, &old);
-        realBeep_ = __imp_MessageBeep;
-        __imp_MessageBeep = CountBeep;
+        MessageBeepProc = CountBeep;
         dialog_ = OpenFieldDialog();
         ASSERT_NE(dialog_, nullptr);
         ClearChangeFlags();
@@ -40,7 +30,7 @@ class FieldFilterTest : public ::testing::Test {
     }
     void TearDown() override {
         DestroyWindow(dialog_);
-        __imp_MessageBeep = realBeep_;
+        MessageBeepProc = MessageBeep;
         ClearChangeFlags();
     }
     void SetItem(int id, const char* text) { SetDlgItemTextA(dialog_, id, text); }
@@ -53,7 +43,6 @@ class FieldFilterTest : public ::testing::Test {
     }
 
     HWND dialog_ = nullptr;
-    decltype(&MessageBeep) realBeep_ = nullptr;
 };
 
 } // namespace

@@ -11,6 +11,7 @@
 #include "relay/RecvChannel.h"
 #include "relay/SendChannel.h"
 #include "shell/AppGlobals.h"
+#include "shell/PlatformCalls.h"
 #include "shell/MainWindow.h"
 #include "shell/Messages.h"
 #include "status/StatusDialogs.h"

@@ -15,11 +15,11 @@
 #include "relay/HostCounters.h"
 #include "relay/RecvChannel.h"
 #include "relay/SendChannel.h"
-#include "relay/SocketCalls.h"
 #include "shell/AppGlobals.h"
 #include "shell/MainWindow.h"
 #include "shell/MessageParams.h"
 #include "shell/Messages.h"
+#include "shell/PlatformCalls.h"
 
 // Every movable block the program allocates, in order (through GlobalAllocProc).
 inline std::vector<HGLOBAL> Allocated;

@@ -1,4 +1,0 @@
-#include "relay/SocketCalls.h"
-
-WSAStartupFn WSAStartupProc = WSAStartup;
-SetSockOptFn SetSockOptProc = setsockopt;

@@ -1,0 +1,8 @@
+#include "shell/AppGlobals.h"
+
+HINSTANCE AppInstance;
+HWND MainWindow;
+HWND RecvChannelWindow;
+HWND SendChannelWindow;
+const char MainWindowClass[] = "UDPSERVER";
+const char MainWindowTitle[] = "VQX UDP Broadcast Sever";

@@ -1,0 +1,7 @@
+#include "shell/PlatformCalls.h"
+
+GlobalAllocFn GlobalAllocProc = GlobalAlloc;
+GetMessageFn GetMessageProc = GetMessageA;
+MessageBeepFn MessageBeepProc = MessageBeep;
+WSAStartupFn WSAStartupProc = WSAStartup;
+SetSockOptFn SetSockOptProc = setsockopt;
