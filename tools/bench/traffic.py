@@ -4,13 +4,8 @@ channels, the paced sender and the receiver (run as `relaybench.py send` and
 `relaybench.py recv` in the hosts' and the KLOR namespaces), and Runs, which
 starts them there for one measurement.
 
-Traffic: 100-byte labtraffic datagrams (tools/labtraffic.py header: magic,
-sequence, host tag, time.monotonic_ns() at sending), round-robin over the
-six host channels. Host h sends to 239.2.2.(h+1):7000+h; the relay is set up
-with SENDUDPPORTID 6789 + 256*h, which it writes unconverted into the port
-field, so host h is heard on the KLOR side at port 34074 + h. The host tag
-carries the host index in its low 3 bits and a run number above them, so a
-late datagram of an earlier run is never counted in a later one.
+The datagrams, their addresses and the host tag: see "Traffic:" in
+`relaybench.py --help`.
 """
 import array
 import json
