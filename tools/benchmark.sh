@@ -25,7 +25,7 @@
 # between 1 ms ticks and sends each tick's datagrams in one call, so it takes
 # little of the processor the relay needs (--python-sender: the old one).
 # Subject relay@N is the relay with its wineserver kept on processor N
-# (taskset), as the README's Performance section advises; relay@R:W puts them
+# (taskset), as docs/performance.md advises; relay@R:W puts them
 # on two processors. --pin-cpu does the same for every relay run (--profile).
 # Prints a Markdown table at the end and writes it to BUILD_DIR/benchmark.md
 # (the raw figures to BUILD_DIR/benchmark.json). --profile instead counts

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Pictures of every dialog and box an operator can bring up from outside the
-# program, for the README and the operator guide, taken from the running
+# program, for the operator guide, taken from the running
 # program in the test bed:
 #   tools/screenshots.sh [BUILD_DIR]       (default build/win64)
 # Starts NewUdpSrvr.exe with a sample NEWUDPSRVR.INI (four hosts), sends a few

@@ -51,12 +51,14 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-import relaybench  # noqa: E402
 import relaylab  # noqa: E402
+import traffic  # noqa: E402
+from report import machine  # noqa: E402
+from subjects import RelaySubject  # noqa: E402
 
 LAB_SH = os.path.join(ROOT, "tools", "lab.sh")
 LABTRAFFIC = os.path.join(ROOT, "tools", "labtraffic.py")
-HOSTS = relaybench.HOSTS
+HOSTS = traffic.HOSTS
 
 
 def ip(*words):
@@ -70,8 +72,8 @@ def lab_id():
 def send_one(host, size):
     """One labtraffic datagram of `size` bytes from the hosts' side to host's channel."""
     subprocess.run(["ip", "netns", "exec", os.environ["UDPLAB_HOSTS_NS"], sys.executable, LABTRAFFIC, "send",
-                    "--group", relaybench.recv_group(host), "--port", str(relaybench.recv_port(host)),
-                    "--iface", relaybench.HOST_IFACE, "--size", str(size), "--count", "1"],
+                    "--group", traffic.recv_group(host), "--port", str(traffic.recv_port(host)),
+                    "--iface", traffic.HOST_IFACE, "--size", str(size), "--count", "1"],
                    check=False, timeout=20, capture_output=True)
 
 
@@ -144,7 +146,7 @@ def flood_start(ctx):
 
 
 def flood_end(ctx):
-    ctx["flood_result"] = relaybench.Runs.finish_sender(ctx["flood"], ctx["a"].flood_seconds + 60)
+    ctx["flood_result"] = traffic.Runs.finish_sender(ctx["flood"], ctx["a"].flood_seconds + 60)
 
 
 # Faults made while the steady traffic pauses: it stops this many seconds
@@ -155,13 +157,13 @@ QUIET_BEFORE = 2.0
 FAULTS = {
     "oversize": ("a 513-byte datagram on host 1, an empty one on host 4", fault_oversize, None),
     "hostaddr": ("host-side address removed and added again",
-                 *address_fault("hside", relaybench.RELAY_HOST_SIDE)),
+                 *address_fault("hside", traffic.RELAY_HOST_SIDE)),
     "hostlink": ("host-side link down and up", *link_fault("hside")),
     "replug": ("host-side card re-plugged (veth deleted and made again)", replug("host"), None),
     "klorreplug": ("KLOR-side card re-plugged with no traffic running, traffic again after the hold",
                    replug("klor"), lambda ctx: None),
     "kloraddr": ("KLOR-side address removed and added again",
-                 *address_fault("kside", relaybench.RELAY_KLOR_SIDE)),
+                 *address_fault("kside", traffic.RELAY_KLOR_SIDE)),
     "logdir": ("log unwritable while a 513-byte datagram arrives on host 2", log_out, log_in),
     "fifolog": ("log a full FIFO nobody reads while a 513-byte datagram arrives on host 2", fifo_out, log_in),
     "flood": ("flood at the flood rate beside the steady traffic", flood_start, flood_end),
@@ -265,7 +267,7 @@ def flat(samples, name, slack):
 
 
 def soak(a):
-    info = relaybench.machine()
+    info = machine()
     date = time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime())
     order = [f for f in a.faults.split(",") if f]
     a.duration = a.calm * 2 + len(order) * (a.hold + a.observe)
@@ -273,10 +275,10 @@ def soak(a):
     # quiet ones can be given to it in advance.
     planned = [a.calm + k * (a.hold + a.observe) for k in range(len(order))]
     windows = [(at - QUIET_BEFORE, at + a.hold) for name, at in zip(order, planned) if name in QUIET]
-    quiet = relaybench.quiet_seqs(a.rate, windows)
+    quiet = traffic.quiet_seqs(a.rate, windows)
     expected = int(a.rate * a.duration)
-    runs = relaybench.Runs(a)
-    subject = relaybench.RelaySubject(a)
+    runs = traffic.Runs(a)
+    subject = RelaySubject(a)
     sampler = Sampler({"relay": subject.pid, "wineserver": subject.server}, a.sample_every)
     record = os.path.join(subject.cwd, "soak-received.bin")
     try:
@@ -308,7 +310,7 @@ def soak(a):
             phases.append({"name": name, "what": what, "t_from": t_from, "t_clear": t_clear,
                            "t_to": time.monotonic_ns()})
             phases[-1]["records"] = log_lines(subject.cwd)[before:]
-        sent = relaybench.Runs.finish_sender(sender, a.duration + 120)
+        sent = traffic.Runs.finish_sender(sender, a.duration + 120)
         got = runs.finish_receiver(receiver)
         alive = subject.relay.proc.poll() is None
     finally:
@@ -425,7 +427,7 @@ def main(argv=None):
     unknown = [f for f in a.faults.split(",") if f and f not in FAULTS]
     if unknown:
         parser.error(f"unknown faults {unknown}; known: {','.join(FAULTS)}")
-    # What relaybench's Runs and RelaySubject expect of the options.
+    # What the benchmark's Runs and RelaySubject expect of the options.
     a.drain, a.senders, a.pacing = 1.0, 1, "sleep"
     return soak(a)
 
