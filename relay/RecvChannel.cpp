@@ -43,11 +43,10 @@ void FailChannel(HWND window, unsigned host, int error, const char* message) {
 
 // A failed start-up is done again 10 s later, not as fast as the queue
 // allows: a machine whose socket library never starts gets one record per
-// 10 s, not a full disk.
-void StartUp(HWND window, WPARAM wparam) {
+// 10 s, not a full disk. `host` only selects the texts of that record.
+void StartUp(HWND window, unsigned host) {
     WSADATA data;
     if (WSAStartupProc(1, &data) != 0) {
-        const unsigned host = static_cast<unsigned>(wparam) & 0xFFFFu;
         WriteRecvRecord(host, WSAGetLastError(), "Error in WSAStartup");
         SendMessageA(window, WM_DESTROY, 0, 0);
         SetTimer(window, IDT_STARTUPRETRY, RETRY_PERIOD_MS, nullptr);
@@ -221,7 +220,7 @@ LRESULT CALLBACK UdpRecvWndProc(HWND window, UINT message, WPARAM wparam, LPARAM
     RecvChannelWindow = window; // known from the window's own creation on
     switch (message) {
     case WM_CREATE:
-        StartUp(window, wparam);
+        StartUp(window, static_cast<unsigned>(wparam) & 0xFFFFu);
         break;
     case WM_DESTROY:
         return 0; // the sockets stay open and pending retries stay armed
