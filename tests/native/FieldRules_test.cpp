@@ -42,53 +42,33 @@ TEST(FieldChars, EachFieldTakesItsCharactersAndSetsItsFlag) {
     using F = FieldChangeFlag;
     const struct {
         int field;
-        unsigned character;
+        const char16_t* characters; // WM_CHAR codes, each a case of its own; 0x16 is Ctrl+V
         bool accepted;
         FieldChangeFlag flag;
-    } rows[] = {{IDC_HOSTNUMBER, '0', true, F::None},
-                {IDC_HOSTNUMBER, '9', true, F::None},
-                {IDC_HOSTNUMBER, '&', true, F::None},
-                {IDC_HOSTNUMBER, '.', true, F::None},
-                {IDC_HOSTNUMBER, '\b', true, F::None},
-                {IDC_HOSTNUMBER, '\r', true, F::None},
-                {IDC_HOSTNUMBER, 'A', false, F::None},
-                {IDC_HOSTNUMBER, '/', false, F::None},
-                {IDC_HOSTNUMBER, ':', false, F::None},
-                {IDC_HOSTNUMBER, ' ', false, F::None},
-                {IDC_HOSTNUMBER, '-', false, F::None},
-                {IDC_RECVPORT, '9', true, F::HostModified},
-                {IDC_RECVPORT, '&', true, F::HostModified},
-                {IDC_RECVPORT, '\b', true, F::HostModified},
-                {IDC_RECVPORT, '\r', true, F::None},
-                {IDC_RECVPORT, 'A', false, F::None},
-                {IDC_RECVMCAST, '1', true, F::None},
-                {IDC_RECVMCAST, '.', true, F::None},
-                {IDC_RECVMCAST, '&', false, F::None},
-                {IDC_RECVMCAST, 'A', false, F::None},
-                {IDC_RECVMCAST, PasteCommandChar, true, F::None},
-                {IDC_SENDMCAST, '1', true, F::SendMcastModified},
-                {IDC_SENDMCAST, '\r', true, F::None},
-                {IDC_SENDMCAST, '&', false, F::None},
-                {IDC_SENDMCAST, 'A', false, F::None},
-                {IDC_HOSTSIDE, '\b', true, F::HostSideModified},
-                {IDC_HOSTSIDE, '\r', true, F::None},
-                {IDC_HOSTSIDE, 'A', false, F::None},
-                {IDC_HOSTSIDE, 0xE9, false, F::None},
-                {IDC_HOSTSIDE, PasteCommandChar, true, F::None},
-                {IDC_KLORSIDE, '.', true, F::KLORSideModified},
-                {IDC_KLORSIDE, '\r', true, F::None},
-                {IDC_KLORSIDE, 'A', false, F::None},
-                {IDC_KLORSIDE, '0' + 0x100, false, F::None},
-                {IDC_SENDPORT, '1', true, F::None},
-                {IDC_SENDPORT, 'A', true, F::None},
-                {IDC_SENDPORT, '&', true, F::None}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message()
-                     << "field " << row.field << ", character 0x" << std::hex << row.character);
-        const FieldCharRule rule = RuleForFieldChar(row.field, row.character);
-        EXPECT_EQ(rule.accepted, row.accepted);
-        EXPECT_EQ(rule.flag, row.flag);
-    }
+    } rows[] = {{IDC_HOSTNUMBER, u"09&.\b\r", true, F::None},
+                {IDC_HOSTNUMBER, u"A/: -", false, F::None},
+                {IDC_RECVPORT, u"9&\b", true, F::HostModified},
+                {IDC_RECVPORT, u"\r", true, F::None},
+                {IDC_RECVPORT, u"A", false, F::None},
+                {IDC_RECVMCAST, u"1.\x16", true, F::None},
+                {IDC_RECVMCAST, u"&A", false, F::None},
+                {IDC_SENDMCAST, u"1", true, F::SendMcastModified},
+                {IDC_SENDMCAST, u"\r", true, F::None},
+                {IDC_SENDMCAST, u"&A", false, F::None},
+                {IDC_HOSTSIDE, u"\b", true, F::HostSideModified},
+                {IDC_HOSTSIDE, u"\r\x16", true, F::None},
+                {IDC_HOSTSIDE, u"A\u00E9", false, F::None},
+                {IDC_KLORSIDE, u".", true, F::KLORSideModified},
+                {IDC_KLORSIDE, u"\r", true, F::None},
+                {IDC_KLORSIDE, u"A\u0130", false, F::None}, // not '0' cut to 8 bits
+                {IDC_SENDPORT, u"1A&", true, F::None}};
+    for (const auto& row : rows)
+        for (const char16_t* c = row.characters; *c != 0; ++c) {
+            SCOPED_TRACE(testing::Message() << "field " << row.field << ", character 0x" << std::hex << +*c);
+            const FieldCharRule rule = RuleForFieldChar(row.field, *c);
+            EXPECT_EQ(rule.accepted, row.accepted);
+            EXPECT_EQ(rule.flag, row.flag);
+        }
 }
 
 // A paste is taken only when typing could have entered all of it.
