@@ -34,6 +34,43 @@ TEST(FieldChars, HostNumberNamesHostsZeroToFive) {
     EXPECT_EQ(HostNamedByField("-1"), -1);
 }
 
+// Each field's rule for one typed character: digits, the dot, Backspace and
+// Enter in every filtered field, '&' only in the two number fields, anything
+// in the sending port field; a taken character sets its field's flag, except
+// Enter, which changes no text. Ctrl+V is every field's paste command.
+TEST(FieldChars, EachFieldTakesItsCharactersAndSetsItsFlag) {
+    using F = FieldChangeFlag;
+    const struct {
+        int field;
+        const char16_t* characters; // WM_CHAR codes, each a case of its own; 0x16 is Ctrl+V
+        bool accepted;
+        FieldChangeFlag flag;
+    } rows[] = {{IDC_HOSTNUMBER, u"09&.\b\r", true, F::None},
+                {IDC_HOSTNUMBER, u"A/: -", false, F::None},
+                {IDC_RECVPORT, u"9&\b", true, F::HostModified},
+                {IDC_RECVPORT, u"\r", true, F::None},
+                {IDC_RECVPORT, u"A", false, F::None},
+                {IDC_RECVMCAST, u"1.\x16", true, F::None},
+                {IDC_RECVMCAST, u"&A", false, F::None},
+                {IDC_SENDMCAST, u"1", true, F::SendMcastModified},
+                {IDC_SENDMCAST, u"\r", true, F::None},
+                {IDC_SENDMCAST, u"&A", false, F::None},
+                {IDC_HOSTSIDE, u"\b", true, F::HostSideModified},
+                {IDC_HOSTSIDE, u"\r\x16", true, F::None},
+                {IDC_HOSTSIDE, u"A\u00E9", false, F::None},
+                {IDC_KLORSIDE, u".", true, F::KLORSideModified},
+                {IDC_KLORSIDE, u"\r", true, F::None},
+                {IDC_KLORSIDE, u"A\u0130", false, F::None}, // not '0' cut to 8 bits
+                {IDC_SENDPORT, u"1A&", true, F::None}};
+    for (const auto& row : rows)
+        for (const char16_t* c = row.characters; *c != 0; ++c) {
+            SCOPED_TRACE(testing::Message() << "field " << row.field << ", character 0x" << std::hex << +*c);
+            const FieldCharRule rule = RuleForFieldChar(row.field, *c);
+            EXPECT_EQ(rule.accepted, row.accepted);
+            EXPECT_EQ(rule.flag, row.flag);
+        }
+}
+
 // A paste is taken only when typing could have entered all of it.
 TEST(FieldPaste, TakesWhatTypingCouldEnter) {
     const struct {
@@ -56,5 +93,4 @@ TEST(FieldPaste, TakesWhatTypingCouldEnter) {
         EXPECT_EQ(rule.accepted, row.taken) << row.text;
         EXPECT_EQ(rule.flag, row.flag) << row.text;
     }
-    EXPECT_TRUE(RuleForFieldChar(IDC_RECVMCAST, PasteCommandChar).accepted);
 }

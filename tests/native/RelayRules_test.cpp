@@ -1,6 +1,5 @@
 #include "relay/HostCounters.h"
 #include "relay/RelayRules.h"
-#include "shell/MessageParams.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -110,24 +109,6 @@ TEST(RelayLocalAddress, OnlyOwnWildcardAndLoopbackAddressesAreBindable) {
     EXPECT_FALSE(IsBindableLocalAddress(INADDR_NONE, own, 2)) << "an invalid address text";
     EXPECT_FALSE(IsBindableLocalAddress(inet_addr("239.2.2.1"), own, 2)) << "a group is no local address";
     EXPECT_FALSE(IsBindableLocalAddress(inet_addr("198.51.100.1"), own, 0));
-}
-
-// Packing of the hand-off and retry ids at the 16-bit edges.
-TEST(RelayMessageParams, ForwardAndRetryFieldsKeepTheirSixteenBits) {
-    const uint32_t packed = PackForwardParam(512, 5);
-    EXPECT_EQ(packed >> 16, 512u);
-    EXPECT_EQ(packed & 0xFFFFu, 5u);
-    EXPECT_EQ(ForwardLength(packed), 512);
-    EXPECT_EQ(ForwardHost(packed), 5);
-    EXPECT_EQ(ForwardLength(PackForwardParam(65535, 0)), 65535);
-    EXPECT_EQ(ForwardHost(PackForwardParam(512, 0xFFFF)), -1) << "the host reads as a signed 16-bit number";
-    EXPECT_EQ(ForwardHost(PackForwardParam(512, 0x10003)), 3) << "only the low 16 bits of the host travel";
-    EXPECT_EQ(ForwardLength(0xFFFFFFFF00000000ull | PackForwardParam(7, 1)), 7) << "high WPARAM bits ignored";
-    EXPECT_EQ(RetryTimerId(6), 0x10006u);
-    EXPECT_TRUE(IsRetryTimerId(0x10005));
-    EXPECT_FALSE(IsRetryTimerId(4)) << "the statistics timer";
-    EXPECT_FALSE(IsRetryTimerId(0x20000));
-    EXPECT_EQ(RetryTimerHost(0x10006), 6);
 }
 
 // One record per period: the first passes, repeats within the period do

@@ -4,6 +4,7 @@
 // for the event log, and the configuration set in memory.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -72,6 +73,55 @@ inline LRESULT CALLBACK RecvRecorder(HWND w, UINT m, WPARAM wp, LPARAM lp) {
 inline LRESULT CALLBACK SendRecorder(HWND w, UINT m, WPARAM wp, LPARAM lp) {
     Record(w, m, wp, lp);
     return CallWindowProcA(SendOriginalProc(), w, m, wp, lp);
+}
+
+// A recorded message as the sequences name it: "timer 0x10006",
+// "forward 0x2000002" (the hand-off's length and host), "connect 6".
+inline std::string Describe(const SeenMessage& m) {
+    const UINT kind = m.message;
+    const char* name = kind == WM_TIMER             ? "timer"
+                       : kind == WM_FORWARDDATAGRAM ? "forward"
+                       : kind == WM_CONNECTHOST     ? "connect"
+                       : kind == WM_CREATE          ? "create"
+                                                    : "socket event";
+    const unsigned long long wparam = m.wparam;
+    char text[48];
+    if (kind == WM_TIMER || kind == WM_FORWARDDATAGRAM)
+        std::snprintf(text, sizeof text, "%s 0x%llx", name, wparam);
+    else
+        std::snprintf(text, sizeof text, "%s %llu", name, wparam);
+    return text;
+}
+
+// The recorded messages of one window and of the given kinds, described, in
+// the order the window took them; the channel check's periodic timer is left
+// out.
+inline std::vector<std::string> Sequence(HWND window, std::initializer_list<UINT> kinds) {
+    std::vector<std::string> described;
+    for (const SeenMessage& m : Seen())
+        if (m.window == window && std::find(kinds.begin(), kinds.end(), m.message) != kinds.end() &&
+            !(m.message == WM_TIMER && m.wparam == IDT_CHANNELCHECK))
+            described.push_back(Describe(m));
+    return described;
+}
+
+// Checks a recorded sequence of events against the expected one, in order and
+// in full. A mismatch is reported at the caller's line with both sequences,
+// one event a line, and the first event where they part.
+inline void ExpectSequence(const std::vector<std::string>& recorded, const std::vector<std::string>& expected,
+                           const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
+    if (recorded == expected)
+        return;
+    size_t same = 0;
+    while (same < recorded.size() && same < expected.size() && recorded[same] == expected[same])
+        ++same;
+    std::string report = "the sequences part at event " + std::to_string(same) + "\nexpected:\n";
+    for (const std::string& event : expected)
+        report += "  " + ::testing::PrintToString(event) + "\n";
+    report += "recorded:\n";
+    for (const std::string& event : recorded)
+        report += "  " + ::testing::PrintToString(event) + "\n";
+    ADD_FAILURE_AT(file, line) << report;
 }
 
 inline void SetText(char* field, size_t size, const char* text) {
@@ -168,6 +218,18 @@ class RelayHarness : public ::testing::Test {
             if (line.find(text) != std::string::npos)
                 lines.push_back(line);
         return lines;
+    }
+
+    // The records of UDPMessages.Log without their time stamp (the first 19
+    // characters: date, time and a blank), in the order written.
+    std::vector<std::string> LogRecords() const {
+        std::vector<std::string> records;
+        for (std::string line : LogLines()) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            records.push_back(line.size() > 19 ? line.substr(19) : line);
+        }
+        return records;
     }
 
     // Recorded messages of one window and kind, optionally with one wparam.
