@@ -84,11 +84,21 @@ def unix_path(windows_path):
     return os.path.join(os.environ["WINEPREFIX"], "drive_c", *windows_path[3:].split("\\"))
 
 
+def reg_query(*words, check=False):
+    """What reg prints for a query of the 64-bit registry view, where the x64
+    package writes. Where Wine's 32-bit loader is present, `wine reg` is the
+    32-bit reg, which otherwise sees HKLM\\Software redirected to Wow6432Node,
+    as SysWOW64's reg.exe does on Windows."""
+    return subprocess.run(["wine", "reg", "query", *words, "/reg:64"], capture_output=True, text=True,
+                          timeout=60, check=check).stdout
+
+
 def installed_products():
     """{product code: (DisplayName, DisplayVersion, Publisher)} of every installed
     product of ours, from the Add/Remove Programs entries."""
-    out = subprocess.run(["wine", "reg", "query", UNINSTALL, "/s"], capture_output=True, text=True,
-                         timeout=60).stdout.replace("\r\n", "\n")
+    # The key always exists (Wine's own entries): a failed query is a broken
+    # test, not "nothing installed".
+    out = reg_query(UNINSTALL, "/s", check=True).replace("\r\n", "\n")
     products = {}
     for block in out.strip().split("\n\n"):
         values = {}
@@ -111,8 +121,7 @@ def one_product(version, publisher):
 
 def product_icons():
     """The icon files that Add/Remove Programs shows for installed products."""
-    out = subprocess.run(["wine", "reg", "query", r"HKCR\Installer\Products", "/s"], capture_output=True, text=True,
-                         timeout=60).stdout
+    out = reg_query(r"HKCR\Installer\Products", "/s")
     return [line.split("REG_SZ", 1)[1].strip() for line in out.splitlines() if line.strip().startswith("ProductIcon")]
 
 
@@ -271,8 +280,7 @@ def main():
     icons = product_icons()
     t.check(len(icons) == 1 and icons[0].endswith("NewUdpSrvr.ico") and os.path.isfile(unix_path(icons[0])),
             f"Add/Remove Programs has the program's icon ({icons})")
-    entry = subprocess.run(["wine", "reg", "query", rf"{UNINSTALL}\{code}", "/v", "NoModify"], capture_output=True,
-                           text=True, timeout=60).stdout
+    entry = reg_query(rf"{UNINSTALL}\{code}", "/v", "NoModify")
     t.check(re.search(r"NoModify\s+REG_DWORD\s+0x1", entry), f"Add/Remove Programs offers no Modify ({entry!r})")
     guide = os.path.join(os.path.dirname(menu), PRODUCT, "Operator guide.lnk")
     target = read_shortcut(guide)[0] if os.path.isfile(guide) else None
