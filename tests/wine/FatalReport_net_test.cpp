@@ -60,6 +60,16 @@ LRESULT CALLBACK DeeplyNullWritingProc(HWND field, UINT message, WPARAM wparam, 
     return Recurse(field, message, wparam, lparam) + frame[wparam % sizeof frame];
 }
 
+// Calls itself without end, through a pointer the compiler cannot follow.
+LRESULT CALLBACK OverflowingProc(HWND field, UINT message, WPARAM wparam, LPARAM lparam);
+WNDPROC volatile RecurseForever = OverflowingProc;
+LRESULT CALLBACK OverflowingProc(HWND field, UINT message, WPARAM wparam, LPARAM lparam) {
+    volatile char frame[256] = {};
+    if (message != WM_CHAR)
+        return 0;
+    return RecurseForever(field, message, wparam, lparam) + frame[wparam % sizeof frame];
+}
+
 LRESULT CALLBACK NestingProc(HWND field, UINT message, WPARAM, LPARAM lparam) {
     if (message == NestingMessage)
         return SendMessageA(field, NestedMessage, 22, 33);
@@ -128,6 +138,8 @@ void FaultHereAndLaterElsewhere() {
         FaultInField(DividingProc, FaultMessage, static_cast<WPARAM>(-5), -7);
     if (scenario == "access")
         FaultInField(NullWritingProc, WM_CHAR, '7', 1);
+    if (scenario == "overflow")
+        FaultInField(OverflowingProc, WM_CHAR, '7', 1);
     if (scenario == "unknown")
         FaultInField(RaisingProc, FaultMessage, 512, 0);
     if (scenario == "twice")
@@ -247,6 +259,16 @@ TEST(FatalGuard, ProcessorFaultsAndForeignCodesAreReportedAndExitWithOne) {
     };
     for (const auto& kind : kinds)
         ExpectReport(kind.scenario, kind.report);
+}
+
+// Only the unwound stack has room left for the report's box.
+TEST(FatalGuard, AStackOverflowIsReportedOnceTheGuardHasUnwound) {
+#if defined(_WIN64)
+    if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr)
+        GTEST_SKIP()
+            << "Wine's 64-bit exception dispatch ends the thread on a stack overflow before any handler runs";
+#endif
+    ExpectReport("overflow", ReportHead(WM_CHAR, "102", '7', 1) + "Unknown Exception or error" + Quit);
 }
 
 TEST(FatalGuard, InnermostGuardReportsItsOwnMessage) {
