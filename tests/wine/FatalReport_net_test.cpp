@@ -44,9 +44,11 @@ LRESULT CALLBACK RaisingProc(HWND, UINT message, WPARAM, LPARAM) {
     return 0;
 }
 
-// Calls itself, through a pointer the compiler cannot follow, 1,000 calls
-// (some 300 KB) deep, notes its deepest frame and writes through null there.
+// Calls itself, through a pointer the compiler cannot follow, NullWriteDepth
+// calls deep (1,000: some 300 KB), notes its deepest frame and writes through
+// null there; with a depth of 0 it goes on until the stack overflows.
 char* volatile DeepestFrame = nullptr;
+int volatile NullWriteDepth = 1000;
 LRESULT CALLBACK DeeplyNullWritingProc(HWND field, UINT message, WPARAM wparam, LPARAM lparam);
 WNDPROC volatile Recurse = DeeplyNullWritingProc;
 LRESULT CALLBACK DeeplyNullWritingProc(HWND field, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -55,19 +57,9 @@ LRESULT CALLBACK DeeplyNullWritingProc(HWND field, UINT message, WPARAM wparam, 
     if (message != WM_CHAR)
         return 0;
     DeepestFrame = const_cast<char*>(frame);
-    if (++depth == 1000)
+    if (++depth == NullWriteDepth)
         return NullWritingProc(field, message, wparam, lparam);
     return Recurse(field, message, wparam, lparam) + frame[wparam % sizeof frame];
-}
-
-// Calls itself without end, through a pointer the compiler cannot follow.
-LRESULT CALLBACK OverflowingProc(HWND field, UINT message, WPARAM wparam, LPARAM lparam);
-WNDPROC volatile RecurseForever = OverflowingProc;
-LRESULT CALLBACK OverflowingProc(HWND field, UINT message, WPARAM wparam, LPARAM lparam) {
-    volatile char frame[256] = {};
-    if (message != WM_CHAR)
-        return 0;
-    return RecurseForever(field, message, wparam, lparam) + frame[wparam % sizeof frame];
 }
 
 LRESULT CALLBACK NestingProc(HWND field, UINT message, WPARAM, LPARAM lparam) {
@@ -138,8 +130,10 @@ void FaultHereAndLaterElsewhere() {
         FaultInField(DividingProc, FaultMessage, static_cast<WPARAM>(-5), -7);
     if (scenario == "access")
         FaultInField(NullWritingProc, WM_CHAR, '7', 1);
-    if (scenario == "overflow")
-        FaultInField(OverflowingProc, WM_CHAR, '7', 1);
+    if (scenario == "overflow") {
+        NullWriteDepth = 0;
+        FaultInField(DeeplyNullWritingProc, WM_CHAR, '7', 1);
+    }
     if (scenario == "unknown")
         FaultInField(RaisingProc, FaultMessage, 512, 0);
     if (scenario == "twice")
