@@ -5,6 +5,7 @@ The test bed exports WINEPREFIX, DISPLAY and UDPLAB_{RELAY,HOSTS,KLOR}_NS and
 runs the tests inside the relay's namespace, where the wineserver lives.
 """
 import argparse
+import atexit
 import os
 import re
 import subprocess
@@ -86,8 +87,10 @@ def host_keys(recv_port, group, send_port="6789"):
     return {"RECVUDPPORTID": str(recv_port), "RECVMCASTADDR": group, "SENDUDPPORTID": str(send_port)}
 
 
-def probe(args, *words, timeout=30):
-    """Runs winprobe; returns (exit code, output)."""
+def probe(args, *words, timeout=60):
+    """Runs winprobe; returns (exit code, output). The timeout is longer than
+    any wait winprobe is given (30 s at most), with room for Wine's start, so
+    that a wait that runs out reads as winprobe's answer, not as an error."""
     result = subprocess.run(["wine", args.probe, *map(str, words)], capture_output=True, text=True,
                             timeout=timeout)
     return result.returncode, result.stdout.replace("\r\n", "\n")
@@ -115,7 +118,11 @@ def shown_state(args, timeout=10):
 
 
 class Relay:
-    """One run of the relay program in its own working directory."""
+    """One run of the relay program in its own working directory. A run that
+    a driver leaves behind, by an error say, is ended when the driver exits:
+    the lab's wineserver outlives it, and the next driver would find it."""
+
+    running = []
 
     def __init__(self, args, cwd=None, extra=(), env=None, stderr=subprocess.DEVNULL):
         """env: the environment (WINEDEBUG reaches the wineserver only when
@@ -124,6 +131,7 @@ class Relay:
         self.cwd = cwd or tempfile.mkdtemp(prefix="relay-run-")
         self.proc = subprocess.Popen(["wine", args.exe, *extra], cwd=self.cwd, env=env,
                                      stdout=subprocess.DEVNULL, stderr=stderr)
+        Relay.running.append(self)
 
     def wait_window(self, timeout_ms=30000):
         return shown_state(self.args, timeout_ms / 1000)
@@ -155,6 +163,9 @@ class Relay:
             return []
         with open(path, "rb") as f:
             return f.read().decode("latin-1").split("\r\n")[:-1]
+
+
+atexit.register(lambda: [relay.kill() for relay in Relay.running])
 
 
 class Checks:
