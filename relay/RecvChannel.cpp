@@ -176,6 +176,16 @@ void CloseHostSocket(unsigned host) {
     HostChannel[host].socket = INVALID_SOCKET;
 }
 
+void DropHostChannel(unsigned host) {
+    if (host >= HOST_COUNT)
+        return;
+    CloseHostSocket(host);
+    // Its datagrams already handed to the send side are sent, and counted,
+    // before the counts restart: sent never runs ahead of received.
+    SendQueuedDatagrams();
+    HostCounters[host] = {0, 0, 0};
+}
+
 void ConnectHost(HWND window, WPARAM wparam) {
     const unsigned host = static_cast<unsigned>(wparam);
     if (wparam >= HOST_COUNT) {

@@ -31,5 +31,8 @@ void ConnectHost(HWND window, WPARAM host);
 // group texts.
 void WriteRecvRecord(unsigned host, int error, const char* message);
 // Closes host `host`'s receive socket, if open, and forgets it in both
-// socket tables (for the configuration dialog's reconfiguration too).
+// socket tables.
 void CloseHostSocket(unsigned host);
+// Stops host `host`'s channel for a reconfiguration: the socket closes, what
+// it read goes out, and its counts start again from zero.
+void DropHostChannel(unsigned host);

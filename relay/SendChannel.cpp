@@ -177,6 +177,22 @@ void ForwardDatagram(const void* data, unsigned host, unsigned length) {
         GlobalFree(block); // nobody else will
 }
 
+void SendQueuedDatagrams() {
+    MSG message;
+    // Taking one posts nothing new for this window: the loop ends with the
+    // queue. Without the window nothing was handed over.
+    while (SendChannelWindow != nullptr &&
+           PeekMessageA(&message, SendChannelWindow, WM_FORWARDDATAGRAM, WM_FORWARDDATAGRAM, PM_REMOVE)) {
+        // A quit request comes out whatever the filter; it is the main
+        // loop's, and a restart's shutdown depends on it.
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return;
+        }
+        DispatchMessageA(&message);
+    }
+}
+
 void WriteSendRecord(unsigned host, int error, const char* message) {
     const char* port = host < HOST_COUNT ? HostTable[host].SENDUDPPORTID : "";
     WriteLogRecord(SendModule, host, error, message, port, LocalAddresses.SENDMCASTADD);

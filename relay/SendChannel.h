@@ -16,6 +16,9 @@ LRESULT CALLBACK UdpSendWndProc(HWND window, UINT message, WPARAM wparam, LPARAM
 // Copies `length` bytes into a movable block and posts it to the send window;
 // the block belongs to the send window from the post on.
 void ForwardDatagram(const void* data, unsigned host, unsigned length);
+// Sends at once the datagrams handed to the send window and not yet taken,
+// in the order they were handed over.
+void SendQueuedDatagrams();
 // Builds SendSocket afresh; `host` only selects the port text of records.
 void SetUpSendSocket(unsigned host, HWND window);
 // Builds SendSocket afresh at once, its pending retries dropped, after one

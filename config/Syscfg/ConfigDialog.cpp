@@ -9,7 +9,6 @@
 #include "config/Syscfg/FieldFilter.h"
 #include "config/Syscfg/FieldRules.h"
 #include "config/Syscfg/SaveFailure.h"
-#include "relay/HostCounters.h"
 #include "relay/RecvChannel.h"
 #include "resources/resource.h"
 #include "shell/AppGlobals.h"
@@ -314,12 +313,6 @@ void AddOrModifyHost(HWND dialog) {
         HostModified[host] = 1;
     UpdateListLine(dialog, host);
     ShowFocusHelp();
-}
-
-// The host's channel stops and starts again from zero counts.
-void DropHostChannel(int host) {
-    CloseHostSocket(static_cast<unsigned>(host));
-    HostCounters[host] = {0, 0, 0};
 }
 
 // A changed local interface needs a restart. The box and the shutdown

@@ -162,6 +162,22 @@ TEST_F(RelayTraffic, RelaysPaddedDatagramsAndCountsThem) {
         EXPECT_EQ(GlobalSize(block), 0u) << "the send window freed the block after sending";
 }
 
+// A reconfiguration drops the channel with datagrams of it still handed over
+// and unsent: they go out, and the counts then start from zero, so that sent
+// never shows more than received.
+TEST_F(RelayTraffic, DroppedChannelSendsWhatItReadBeforeItsCountsRestart) {
+    ConnectHostTwo();
+    const std::string first = Pattern(512, 4), second = Pattern(512, 5);
+    ForwardDatagram(first.data(), 2, 512);
+    ForwardDatagram(second.data(), 2, 512);
+    DropHostChannel(2);
+    EXPECT_EQ(HostChannel[2].socket, INVALID_SOCKET);
+    PumpMessages(200);
+    EXPECT_EQ(HostCounters[2].received, 0);
+    EXPECT_EQ(HostCounters[2].sent, 0);
+    ExpectSequence(Payloads(Collect(receiver_, 3000, 2)), {first, second});
+}
+
 // A connect request for a host whose channel is open rebuilds the channel
 // instead of leaking the open socket and failing at its own port.
 TEST_F(RelayTraffic, RepeatedConnectRebuildsTheChannel) {
