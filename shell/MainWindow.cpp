@@ -3,9 +3,9 @@
 #include <cstdlib>
 
 #include "config/ConfigStore.h"
+#include "config/Syscfg/ConfigDialog.h"
 #include "config/VirtualStoreCopy.h"
 #include "log/EventLog.h"
-#include "config/Syscfg/ConfigDialog.h"
 #include "relay/RecvChannel.h"
 #include "relay/SendChannel.h"
 #include "resources/resource.h"
@@ -261,7 +261,7 @@ HWND StartMainWindow(HINSTANCE instance) {
         return nullptr; // one instance runs already; it is left as it is
     }
     if (FindWindowExA(nullptr, nullptr, MainWindowClass, MainWindowTitle) != nullptr)
-        return nullptr;
+        return nullptr; // this thread's own copy runs
     if (!RegisterMainClass(instance))
         return nullptr;
     HWND window =
