@@ -9,3 +9,7 @@ extern HWND SendChannelWindow; // the hidden UdpProc window
 
 extern const char MainWindowClass[]; // "UDPSERVER"
 extern const char MainWindowTitle[]; // "VQX UDP Broadcast Sever"
+// "In UDP Srvr": the module of the event-log records about the program as a
+// whole (its start and end, its configuration file), beside the channels'
+// "In UDP Recv" and "In UDP Send".
+extern const char ShellModule[];

@@ -16,6 +16,18 @@ void ReportFatalException(const char* module, DWORD code, UINT message, WPARAM w
     std::exit(1);
 }
 
+// The dispatch of an exception copies the processor context (with the
+// extended state, a few KB) onto the stack, and the unwind a second one;
+// 64 KiB also leaves room should the box ever have to open there. The
+// program's stack reserve is far larger (2 MiB as MinGW links it, 1 MiB
+// with MSVC's default).
+enum : ULONG { FatalReportStackGuarantee = 64 * 1024 };
+
+void ReserveStackForFatalReport() {
+    ULONG size = FatalReportStackGuarantee;
+    SetThreadStackGuarantee(&size); // on failure the system's own reserve stays
+}
+
 #if defined(_MSC_VER)
 
 extern "C" LRESULT CallUnderFatalGuard(const GuardedCall* call) {

@@ -8,6 +8,13 @@
 [[noreturn]] void ReportFatalException(const char* module, DWORD code, UINT message, WPARAM wparam,
                                        LPARAM lparam);
 
+// Asks the system to keep stack in reserve for the calling thread's stack
+// overflow, so that the exception's dispatch and the guard's unwind can run
+// where the overflow struck; the report itself and its box come after the
+// unwind, on the stack the faulted call had used. Called at the start of the
+// thread that runs the guarded procedures.
+void ReserveStackForFatalReport();
+
 // One window-procedure call to run under the guard. The layout is read by the
 // x64 guard written in assembly: keep the members in this order.
 struct GuardedCall {

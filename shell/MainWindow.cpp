@@ -1,7 +1,11 @@
 #include "shell/MainWindow.h"
 
+#include <cstdlib>
+
 #include "config/ConfigStore.h"
 #include "config/Syscfg/ConfigDialog.h"
+#include "config/VirtualStoreCopy.h"
+#include "log/EventLog.h"
 #include "relay/RecvChannel.h"
 #include "relay/SendChannel.h"
 #include "resources/resource.h"
@@ -21,6 +25,8 @@ const char StartFailureText[] =
     "Error in starting the Server.\nProgram will Abort.\n Try Restarting the Server.";
 const char CloseQuestion[] =
     "This will disconnect all the broadcast connections.\nAre You Sure you want to do that?";
+const char GuardRefusalText[] = "Instance guard held by another process. Not started";
+const char SessionEndText[] = "Windows session ending. Relay stopped";
 // Global\: one relay per machine, not one per logon session (Remote Desktop,
 // fast user switching), where the window search sees only its own desktop.
 const char InstanceMutexName[] = "Global\\VQX UDP Broadcast Server instance";
@@ -31,16 +37,41 @@ HANDLE InstanceMutex;
 
 // Two copies started at the same instant can both find no window, since
 // neither has made one yet; the mutex lets only one of them past. The thread
-// that holds it may take it again.
-bool TakeInstanceMutex() {
+// that holds it may take it again. A refusal sets `refusal` to the error the
+// record carries: 0 when another process holds the mutex, ERROR_ACCESS_DENIED
+// when another account made it.
+bool TakeInstanceMutex(DWORD& refusal) {
+    refusal = 0;
     if (InstanceMutex == nullptr)
         InstanceMutex = CreateMutexA(nullptr, FALSE, InstanceMutexName);
     // The mutex of a copy that another account started admits only that
     // account: access denied means that copy runs.
-    if (InstanceMutex == nullptr)
-        return GetLastError() != ERROR_ACCESS_DENIED; // else the window check alone decides
+    if (InstanceMutex == nullptr) {
+        refusal = GetLastError();
+        return refusal != ERROR_ACCESS_DENIED; // else the window check alone decides
+    }
+    // Abandoned: the copy that held it ended without releasing it (ended by
+    // force, or it failed); this copy takes its place.
     const DWORD taken = WaitForSingleObject(InstanceMutex, 0);
     return taken == WAIT_OBJECT_0 || taken == WAIT_ABANDONED;
+}
+
+// A start refused by the guard says so, unless a window of the relay is on
+// this desktop: that is the operator starting it twice, who sees it running.
+void ReportRefusedStart(DWORD refusal) {
+    if (FindWindowExA(nullptr, nullptr, MainWindowClass, MainWindowTitle) == nullptr)
+        WriteLogRecord(ShellModule, 0, static_cast<int32_t>(refusal), GuardRefusalText, "", "");
+}
+
+// Datagrams arriving do not count as activity for the power plan's idle
+// timer: without this request an idle PC sleeps under the running relay.
+// The display may still turn off.
+void HoldSystemAwake() {
+    SetThreadExecutionStateProc(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+}
+
+void ReleaseSystemAwake() {
+    SetThreadExecutionStateProc(ES_CONTINUOUS);
 }
 
 // The start sequence of the main window's WM_CREATE. -1 refuses the creation.
@@ -52,7 +83,9 @@ LRESULT StartSequence(HWND window, WPARAM wparam, LPARAM lparam) {
         return -1;
     }
     if (CreateChannelWindows(window, AppInstance)) {
+        ReportVirtualStoreCopy();
         ConnectConfiguredHosts();
+        HoldSystemAwake();
     } else {
         MessageBoxA(window, StartFailureText, MainWindowTitle, MB_OK);
         SendMessageA(window, WM_DESTROY, 0, 0);
@@ -74,6 +107,10 @@ LRESULT PaintMainWindow(HWND window) {
     return 0;
 }
 
+// The program's own commands carry their ids whole; they are no multiples of
+// 16, so they are compared in full before the system's commands, whose low
+// four bits Windows uses for itself (a caption's double click sends
+// SC_MAXIMIZE + 2).
 LRESULT SystemCommand(HWND window, WPARAM wparam, LPARAM lparam) {
     switch (wparam) {
     case IDM_ABOUT:
@@ -85,6 +122,8 @@ LRESULT SystemCommand(HWND window, WPARAM wparam, LPARAM lparam) {
     case IDM_STATISTICS:
         ShowStatisticsBox(window);
         return 0;
+    }
+    switch (wparam & 0xFFF0) {
     case SC_MAXIMIZE:
     case SC_RESTORE:
         return 1; // the main window stays minimised
@@ -109,7 +148,19 @@ void Shutdown(HWND window) {
     KillTimer(window, IDT_STATISTICS);
     SendMessageA(SendChannelWindow, WM_DESTROY, 0, 0);
     SendMessageA(RecvChannelWindow, WM_DESTROY, 0, 0);
+    ReleaseSystemAwake();
     PostQuitMessage(0);
+}
+
+// The logoff, Remote Desktop session end or shutdown goes ahead: Windows may
+// end the process at any moment once this message has been handled, so the
+// record, the shutdown and the exit all happen here.
+void EndWithSession(HWND window, bool ending) {
+    if (!ending)
+        return; // another program refused; the session and the relay go on
+    WriteLogRecord(ShellModule, 0, 0, SessionEndText, "", "");
+    Shutdown(window);
+    std::exit(0);
 }
 
 // Registers the class of a hidden channel window and creates the window,
@@ -171,6 +222,11 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         if (wparam == IDT_STATISTICS)
             StatisticsTimer(window);
         break;
+    case WM_QUERYENDSESSION:
+        return TRUE; // never a question that would hold up a logoff or a shutdown
+    case WM_ENDSESSION:
+        EndWithSession(window, wparam != FALSE);
+        break;
     case WM_DESTROY:
         Shutdown(window);
         break;
@@ -199,8 +255,13 @@ void ConnectConfiguredHosts() {
 
 HWND StartMainWindow(HINSTANCE instance) {
     AppInstance = instance;
-    if (!TakeInstanceMutex() || FindWindowExA(nullptr, nullptr, MainWindowClass, MainWindowTitle) != nullptr)
+    DWORD refusal = 0;
+    if (!TakeInstanceMutex(refusal)) {
+        ReportRefusedStart(refusal);
         return nullptr; // one instance runs already; it is left as it is
+    }
+    if (FindWindowExA(nullptr, nullptr, MainWindowClass, MainWindowTitle) != nullptr)
+        return nullptr; // this thread's own copy runs
     if (!RegisterMainClass(instance))
         return nullptr;
     HWND window =

@@ -1,7 +1,8 @@
 """The program as an operator meets it: one instance, also when two copies
-start at the same instant or one runs in another logon session, a full log moved aside at start-up, a minimised
-window that stays minimised and is not activated, a confirmed close, and the
-configuration dialog on a start with a local address missing."""
+start at the same instant or one runs in another logon session (then recorded), a copy ended by force that leaves
+the guard abandoned, a full log moved aside at start-up, a minimised window that stays minimised and is not
+activated, a confirmed close, a logoff that ends it with a record and no question, and the configuration dialog
+on a start with a local address missing."""
 import os
 import subprocess
 import tempfile
@@ -12,6 +13,13 @@ from relaylab import (CLOSE_QUESTION, CONFIG_TITLE, IDNO, IDYES, MAIN_TITLE,
                       parse_args, probe, shown_state, wait_until, write_ini)
 
 LOG_ROTATE_LIMIT = 20_480_000
+GUARD = r"Global\VQX UDP Broadcast Server instance"
+
+
+def shell_records(relay):
+    """The messages of the relay's own records ("In UDP Srvr", no port or address)."""
+    head = "  In UDP Srvr" + " " * 28
+    return [line.split(head, 1)[1] for line in relay.log_lines() if head in line]
 MONTHS = ("JAN", "FEB", "MAR", "APR", "MAY", "JUN", "JUL", "AUG", "SEP", "OCT", "NOV", "DEC")
 
 
@@ -46,6 +54,7 @@ def single_instance(args, t):
             f"a log of {LOG_ROTATE_LIMIT} bytes is renamed after the start time ({files})")
     second = Relay(args)
     t.check(second.wait_exit(20) == 0, "a second copy exits with code 0")
+    t.check(second.log_lines() == [], f"and, its window being on this desktop, writes nothing ({second.log_lines()})")
     t.check(first.proc.poll() is None, "the first copy goes on running")
     t.check("foreground=0" in state_of(args), "the first copy is not brought forward")
     return first
@@ -83,17 +92,55 @@ def other_title_does_not_block(args, t):
 def running_in_another_session(args, t):
     """A copy in another logon session: its machine-wide mutex is held, its
     window is on a desktop this one cannot see. A copy started here exits 0."""
-    holder = subprocess.Popen(["wine", args.probe, "hold-mutex", r"Global\VQX UDP Broadcast Server instance", "20000"],
-                              stdout=subprocess.PIPE, text=True)
+    holder = subprocess.Popen(["wine", args.probe, "hold-mutex", GUARD, "20000"], stdout=subprocess.PIPE, text=True)
     try:
         t.check(holder.stdout.readline().strip() == "ready", "another session's copy holds the machine-wide mutex")
         relay = Relay(args)
         code = relay.wait_exit(20)
         relay.kill()
         t.check(code == 0, f"a copy started beside it exits with code 0 ({code})")
+        records = shell_records(relay)
+        t.check(records == ["Instance guard held by another process. Not started"],
+                f"and says why in one record ({relay.log_lines()})")
     finally:
         holder.kill()
         holder.wait()
+
+
+def abandoned_guard(args, t):
+    """A copy ended by force while another process has the guard open leaves it
+    abandoned, not gone: the next copy takes it and runs."""
+    write_ini(local=SAMPLE_LOCAL)
+    first = Relay(args)
+    opener = None
+    try:
+        t.check(first.wait_window() is not None, "a copy runs")
+        opener = subprocess.Popen(["wine", args.probe, "open-mutex", GUARD, "60000"], stdout=subprocess.PIPE, text=True)
+        t.check(opener.stdout.readline().strip() == "ready", "another process has its guard open")
+        t.check(probe(args, "terminate")[0] == 0, "the copy is ended by force")
+        second = Relay(args)
+        t.check(second.wait_window() is not None and second.proc.poll() is None,
+                f"a new copy takes the abandoned guard and runs ({shell_records(second)})")
+        t.check(second.close() == 0, "and closes with exit code 0")
+    finally:
+        if opener is not None:
+            opener.kill()
+            opener.wait()
+
+
+def session_end(args, t):
+    """A logoff: the query is answered yes without a box, the end is recorded
+    once, the channels close and the program exits 0."""
+    write_ini(local=SAMPLE_LOCAL, hosts={0: host_keys(7000, "239.2.2.1")})
+    relay = Relay(args)
+    t.check(relay.wait_window() is not None and wait_until(lambda: 7000 in bound_udp_ports(), 10),
+            "the relay runs with host 0's channel open")
+    code, out = probe(args, "end-session")
+    t.check(code == 0 and out.strip() == "query=1", f"the logoff's query is answered yes at once, no box ({out.strip()})")
+    t.check(relay.wait_exit(15) == 0, f"the relay exits with code 0 ({relay.proc.poll()})")
+    t.check(shell_records(relay) == ["Windows session ending. Relay stopped"],
+            f"one record says it ends with the session ({relay.log_lines()})")
+    t.check(7000 not in bound_udp_ports(), "host 0's socket is closed")
 
 
 def start_maximised(args, t):
@@ -157,6 +204,8 @@ def main():
     close_confirmation(args, t, relay)
     other_title_does_not_block(args, t)
     running_in_another_session(args, t)
+    abandoned_guard(args, t)
+    session_end(args, t)
     start_maximised(args, t)
     racing_copies(args, t)
     configure_when_an_address_is_missing(args, t)

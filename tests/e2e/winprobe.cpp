@@ -187,6 +187,50 @@ int HoldMutex(const char* name, DWORD ms) {
     return 0;
 }
 
+// Holds a handle to the named mutex without owning it, so that the mutex
+// outlives a copy that ends holding it: the next wait finds it abandoned.
+int OpenMutexHandle(const char* name, DWORD ms) {
+    if (OpenMutexA(SYNCHRONIZE, FALSE, name) == nullptr)
+        return 1;
+    std::printf("ready\n");
+    std::fflush(stdout);
+    Sleep(ms);
+    return 0;
+}
+
+// Ends the relay's process by force, as Task Manager's End task would.
+int TerminateRelay() {
+    HWND window = WaitForWindow(MainClass, MainTitle, 5000);
+    DWORD id = 0;
+    if (window == nullptr || GetWindowThreadProcessId(window, &id) == 0)
+        return 1;
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+    const bool ended = process != nullptr && TerminateProcess(process, 9) &&
+                       WaitForSingleObject(process, 10000) == WAIT_OBJECT_0;
+    if (process != nullptr)
+        CloseHandle(process);
+    return ended ? 0 : 1;
+}
+
+// What Windows sends at a logoff: WM_QUERYENDSESSION, then WM_ENDSESSION
+// with TRUE. Prints the query's answer ("query=1"), or "query=none" when it
+// did not come within 5 s (a box would hold it).
+int EndSession() {
+    HWND window = WaitForWindow(MainClass, MainTitle, 5000);
+    if (window == nullptr)
+        return 1;
+    DWORD_PTR answer = 0;
+    if (SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &answer) ==
+        0) {
+        std::printf("query=none\n");
+        return 1;
+    }
+    std::printf("query=%d\n", static_cast<int>(answer));
+    std::fflush(stdout);
+    SendMessageTimeoutA(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &answer);
+    return 0;
+}
+
 // Hands a field of a dialog an address as its word-break procedure and asks
 // it to select a word, so that the field's procedure faults as a bug of its
 // own would: the program's fatal exception report comes up.
@@ -242,7 +286,8 @@ int Usage() {
                  "usage: winprobe state|post-syscommand ID|answer CAPTION MB_FLAGS ID [MS]|"
                  "press CAPTION ID [MS]|click CAPTION ID [MS]|type CAPTION ID TEXT|select CAPTION ID INDEX|"
                  "list CAPTION ID|wait-box CAPTION [MS]|fault-field CAPTION ID|version FILE|fake-window "
-                 "TITLE MS|hold-mutex NAME MS|msi-property MSI NAME|gone [MS]\n");
+                 "TITLE MS|hold-mutex NAME MS|open-mutex NAME MS|terminate|end-session|msi-property MSI NAME|"
+                 "gone [MS]\n");
     return 2;
 }
 
@@ -283,6 +328,12 @@ int main(int argc, char** argv) {
         return FakeWindow(argv[2], std::atoi(argv[3]));
     if (cmd == "hold-mutex" && argc > 3)
         return HoldMutex(argv[2], std::atoi(argv[3]));
+    if (cmd == "open-mutex" && argc > 3)
+        return OpenMutexHandle(argv[2], std::atoi(argv[3]));
+    if (cmd == "terminate")
+        return TerminateRelay();
+    if (cmd == "end-session")
+        return EndSession();
     if (cmd == "gone") { // exit 0 once no main window exists
         const DWORD start = GetTickCount(), ms = argc > 2 ? std::atoi(argv[2]) : 5000;
         do {

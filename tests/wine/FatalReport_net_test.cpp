@@ -14,6 +14,7 @@
 #include "MessageBoxShape.h"
 #include "TestSupport.h"
 #include "relay/RecvChannel.h"
+#include "shell/FatalReport.h"
 #include "shell/MainWindow.h"
 
 namespace {
@@ -130,7 +131,8 @@ void FaultHereAndLaterElsewhere() {
         FaultInField(DividingProc, FaultMessage, static_cast<WPARAM>(-5), -7);
     if (scenario == "access")
         FaultInField(NullWritingProc, WM_CHAR, '7', 1);
-    if (scenario == "overflow") {
+    if (scenario == "overflow") { // with the reserve the program's start asks for
+        ReserveStackForFatalReport();
         NullWriteDepth = 0;
         FaultInField(DeeplyNullWritingProc, WM_CHAR, '7', 1);
     }

@@ -2,6 +2,9 @@
 // state, system commands, the statistics timer and the shutdown order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,6 +49,12 @@ LRESULT CALLBACK SendSpy(HWND w, UINT m, WPARAM wp, LPARAM lp) {
     return CallWindowProcA(SendOriginal, w, m, wp, lp);
 }
 
+std::vector<EXECUTION_STATE> ExecutionStates;
+EXECUTION_STATE WINAPI RecordExecutionState(EXECUTION_STATE flags) {
+    ExecutionStates.push_back(flags);
+    return ES_CONTINUOUS;
+}
+
 struct Posted {
     HWND window;
     UINT message;
@@ -69,16 +78,31 @@ class MainWindowTest : public ::testing::Test {
         DestroyOrder.clear();
     }
     void TearDown() override {
+        Stop();
+        GlobalAllocProc = GlobalAlloc;
+        GetMessageProc = GetMessageA;
+        SetThreadExecutionStateProc = SetThreadExecutionState;
+        RemoveConfigFile();
+    }
+    HWND Start() { return StartMainWindow(GetModuleHandleA(nullptr)); }
+    void Stop() {
         if (MainWindow != nullptr && IsWindow(MainWindow))
             DestroyWindow(MainWindow);
         Drain();
         for (const char* name : {"UDPSERVER", "UdpRecvProc", "UdpProc"})
             UnregisterClassA(name, GetModuleHandleA(nullptr));
-        GlobalAllocProc = GlobalAlloc;
-        GetMessageProc = GetMessageA;
-        RemoveConfigFile();
     }
-    HWND Start() { return StartMainWindow(GetModuleHandleA(nullptr)); }
+    // The event log's lines in the working directory, lower-cased.
+    static std::vector<std::string> LogLines() {
+        std::vector<std::string> lines;
+        std::ifstream log("UDPMessages.Log");
+        for (std::string line; std::getline(log, line);) {
+            std::transform(line.begin(), line.end(), line.begin(),
+                           [](unsigned char c) { return std::tolower(c); });
+            lines.push_back(line);
+        }
+        return lines;
+    }
 
     // Takes every queued message; records the connect requests, the Configure
     // command and the quit request without acting on them, dispatches the rest.
@@ -334,6 +358,72 @@ TEST_F(MainWindowTest, StatisticsTimerIsOneShotAndPostsOnlyWhileTheDialogIsOpen)
     StatisticsOpen = 0;
     DestroyWindow(CurrentDialog);
     CurrentDialog = nullptr;
+}
+
+// Idle timers do not see datagrams: the system is held awake (not the
+// display) from the start to the shutdown.
+TEST_F(MainWindowTest, SystemIsHeldAwakeFromTheStartAndReleasedAtShutdown) {
+    WriteSampleConfig({});
+    ExecutionStates.clear();
+    SetThreadExecutionStateProc = RecordExecutionState;
+    ASSERT_NE(nullptr, Start());
+    Drain();
+    const EXECUTION_STATE held = ES_CONTINUOUS | ES_SYSTEM_REQUIRED;
+    EXPECT_EQ((std::vector<EXECUTION_STATE>{held}), ExecutionStates);
+    SendMessageA(MainWindow, WM_CLOSE, 0, 0);
+    EXPECT_EQ((std::vector<EXECUTION_STATE>{held, ES_CONTINUOUS}), ExecutionStates);
+}
+
+// Windows' own low four bits: a caption's double click sends SC_MAXIMIZE + 2.
+TEST_F(MainWindowTest, SystemCommandsAreMatchedWithoutTheirLowFourBits) {
+    WriteSampleConfig({});
+    ASSERT_NE(nullptr, Start());
+    Drain();
+    EXPECT_EQ(1, SendMessageA(MainWindow, WM_SYSCOMMAND, SC_MAXIMIZE + 2, 0));
+    EXPECT_EQ(1, SendMessageA(MainWindow, WM_SYSCOMMAND, SC_RESTORE + 2, 0));
+    Drain();
+    EXPECT_TRUE(IsIconic(MainWindow));
+    EXPECT_FALSE(IsZoomed(MainWindow));
+    BoxAnswerer no("UDP Server", CloseQuestionBox, IDNO);
+    EXPECT_EQ(0, SendMessageA(MainWindow, WM_SYSCOMMAND, SC_CLOSE + 3, 0));
+    EXPECT_EQ(1, no.Answered());
+    EXPECT_TRUE(IsWindow(MainWindow));
+}
+
+// A predecessor's copy in the user's VirtualStore: one record naming it when
+// it differs from the file read, none when it is the same; never read.
+TEST_F(MainWindowTest, AVirtualStoreCopyThatDiffersIsNamedOnceAndNeverRead) {
+    char local[MAX_PATH] = {};
+    ASSERT_NE(0u, GetEnvironmentVariableA("LOCALAPPDATA", local, MAX_PATH));
+    const std::string store = std::string(local) + "\\VirtualStore";
+    const std::string copy = store + "\\Windows\\NEWUDPSRVR.INI";
+    CreateDirectoryA(store.c_str(), nullptr);
+    CreateDirectoryA((store + "\\Windows").c_str(), nullptr);
+    WriteSampleConfig({1});
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, "NEWUDPSRVR.INI"); // on disk now
+    for (const bool differs : {false, true}) {
+        DeleteFileA("UDPMessages.Log");
+        ASSERT_TRUE(CopyFileA(ConfigFilePath().c_str(), copy.c_str(), FALSE));
+        if (differs) { // a host more, as the predecessor saved it
+            WritePrivateProfileStringA("HOST4", "RECVUDPPORTID", "7004", copy.c_str());
+            WritePrivateProfileStringA(nullptr, nullptr, nullptr, copy.c_str());
+        }
+        ASSERT_NE(nullptr, Start());
+        EXPECT_EQ((std::vector<WPARAM>{1}), ConnectRequests(Drain())) << "differs: " << differs;
+        std::string expected = "  in udp srvr" + std::string(28, ' ') +
+                               "virtualstore copy of newudpsrvr.ini differs. not read: " + copy;
+        std::transform(expected.begin(), expected.end(), expected.begin(),
+                       [](unsigned char c) { return std::tolower(c); });
+        const std::vector<std::string> lines = LogLines();
+        if (differs) {
+            ASSERT_EQ(1u, lines.size());
+            EXPECT_NE(std::string::npos, lines[0].find(expected)) << lines[0];
+        } else {
+            EXPECT_TRUE(lines.empty()) << lines[0];
+        }
+        Stop();
+    }
+    DeleteFileA(copy.c_str());
 }
 
 } // namespace
