@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "relay/RelayRules.h"
+#include "shell/PlatformCalls.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ int BindLocal(SOCKET socket, const sockaddr_in& local) {
         WSASetLastError(WSAEADDRNOTAVAIL);
         return SOCKET_ERROR;
     }
-    return bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local);
+    return BindProc(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local);
 }
 
 InterfaceFingerprint ReadInterfaceFingerprint(u_long address) {

@@ -38,6 +38,10 @@ bool IsDestinationError(int error) {
     return error == 10022 || error == 10049;
 }
 
+bool IsLocalPortUnavailable(int error) {
+    return error == 10048 || error == 10013;
+}
+
 bool IsAddressEntryUp(uint16_t typeFlags) {
     return (typeFlags & (0x0008u | 0x0040u)) == 0; // MIB_IPADDR_DISCONNECTED, MIB_IPADDR_DELETED
 }

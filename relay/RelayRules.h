@@ -43,6 +43,12 @@ bool RecordGateOpen(const RecordGate& gate, uint32_t nowMs, uint32_t periodMs);
 // WSAEADDRNOTAVAIL 10049 as Windows does), so the socket itself is sound.
 bool IsDestinationError(int error);
 
+// Whether a failed bind of the KLOR-side local port leaves the next lower
+// port worth trying: the port is taken (WSAEADDRINUSE 10048) or lies in a
+// range the system reserved for Hyper-V, WSL, WinNAT or Docker, which
+// Windows refuses with WSAEACCES 10013.
+bool IsLocalPortUnavailable(int error);
+
 // Whether an entry of the machine's address table (its wType flags) holds an
 // address that is there: Windows keeps the address of a card whose cable is
 // out, flagged disconnected (0x0008), and one being removed, flagged deleted

@@ -86,16 +86,17 @@ sockaddr_in AddressOf(u_long address, unsigned short portValue) {
     return result;
 }
 
-// Binds SendSocket from SendLocalPort downwards while the port is taken and
-// notes the port field it got in SendBoundPort. Returns 0, or the error of
-// the last failed bind.
+// Binds SendSocket from SendLocalPort downwards while the port is taken or
+// reserved and notes the port field it got in SendBoundPort. Returns 0, or
+// the error of the last failed bind.
 int BindSendSocket() {
     sockaddr_in local = AddressOf(inet_addr(LocalAddresses.KLORSIDEIPADDRESS), SendLocalPort);
     bool bound = BindLocal(SendSocket, local) >= 0;
     // Every 16-bit value once at most, so a machine out of ports ends the search.
-    for (unsigned tries = 0; !bound && tries < 0xFFFFu && WSAGetLastError() == WSAEADDRINUSE; ++tries) {
+    for (unsigned tries = 0; !bound && tries < 0xFFFFu && IsLocalPortUnavailable(WSAGetLastError());
+         ++tries) {
         local.sin_port = static_cast<u_short>(local.sin_port - 1);
-        bound = bind(SendSocket, reinterpret_cast<const sockaddr*>(&local), sizeof local) >= 0;
+        bound = BindProc(SendSocket, reinterpret_cast<const sockaddr*>(&local), sizeof local) >= 0;
     }
     if (!bound)
         return WSAGetLastError();

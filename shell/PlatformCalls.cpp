@@ -5,4 +5,5 @@ GetMessageFn GetMessageProc = GetMessageA;
 MessageBeepFn MessageBeepProc = MessageBeep;
 WSAStartupFn WSAStartupProc = WSAStartup;
 SetSockOptFn SetSockOptProc = setsockopt;
+BindFn BindProc = bind;
 SetThreadExecutionStateFn SetThreadExecutionStateProc = SetThreadExecutionState;

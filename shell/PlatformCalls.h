@@ -13,6 +13,7 @@ typedef BOOL(WINAPI* GetMessageFn)(LPMSG message, HWND window, UINT first, UINT 
 typedef BOOL(WINAPI* MessageBeepFn)(UINT type);
 typedef int(PASCAL* WSAStartupFn)(WORD version, LPWSADATA data);
 typedef int(PASCAL* SetSockOptFn)(SOCKET socket, int level, int option, const char* value, int length);
+typedef int(PASCAL* BindFn)(SOCKET socket, const sockaddr* address, int length);
 typedef EXECUTION_STATE(WINAPI* SetThreadExecutionStateFn)(EXECUTION_STATE flags);
 
 extern GlobalAllocFn GlobalAllocProc; // every movable block: the load's scratch record, each datagram
@@ -20,4 +21,5 @@ extern GetMessageFn GetMessageProc;   // the main message loop
 extern MessageBeepFn MessageBeepProc; // the field procedure's refusal of a character or paste
 extern WSAStartupFn WSAStartupProc;   // the receive side's socket-library start-up
 extern SetSockOptFn SetSockOptProc;   // every option either channel sets
+extern BindFn BindProc;               // every bind either channel makes
 extern SetThreadExecutionStateFn SetThreadExecutionStateProc; // the main window's hold on the system's sleep

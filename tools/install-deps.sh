@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ googletest libgtest-dev python3 git clang libclang-rt-14-dev
     mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-    wine wine64 wine32:i386 fonts-wine xvfb xdotool x11-apps imagemagick wixl osslsigncode openssl
+    wine wine64 wine32:i386 fonts-wine xvfb xdotool x11-apps imagemagick wixl msitools osslsigncode openssl
     iproute2 procps util-linux socat strace clang-format
     systemd init-system-helpers passwd
 )

@@ -4,6 +4,7 @@
 #   NewUdpSrvr-<version>.zip       both programs (x64, x86), the operator guide
 #                                  (Markdown with its pictures, and one HTML
 #                                  file), a commented sample NEWUDPSRVR.INI,
+#                                  the system-start task (Task Scheduler XML),
 #                                  the third-party notices, and a SHA256SUMS
 #                                  of every file in it
 #   NewUdpSrvr-<version>-debug.zip the debug information that the shipped
@@ -91,16 +92,22 @@ cp "$root/build/$tag-x86_64/resources/NewUdpSrvr.wxs" "$root/build/$tag-x86_64/s
     "$root/resources/THIRD-PARTY-NOTICES.txt" "$stage/"
 cp "$root/resources/UdpServer.ico" "$stage/NewUdpSrvr.ico"
 python3 "$root/tools/guide-html.py" "$root/docs/operator-guide.md" "$stage/operator-guide.html"
+# The system-start task, in UTF-16 with a byte order mark as Task Scheduler
+# exports tasks (its declaration says so), for the installer and the zip.
+python3 -c 'import sys; open(sys.argv[2], "wb").write(open(sys.argv[1], encoding="utf-8").read().encode("utf-16"))' \
+    "$root/build/$tag-x86_64/resources/SystemStartTask.xml" "$stage/NewUdpSrvr-SystemStart.xml"
 (cd "$stage" && wixl -a x64 -o "$out/$name-x64.msi" NewUdpSrvr.wxs)
+# What wixl cannot write: rollback actions, feature migration on upgrade.
+python3 "$root/tools/msi-fixup.py" "$out/$name-x64.msi" "$stage/NewUdpSrvr.wxs"
 sign "$out/$name-x64.msi"
 echo "release: $out/$name-x64.msi"
 
 build i686
 # The guide's pictures keep their place beside it in docs/. Each zip holds a
 # SHA256SUMS of its files (sha256sum -c SHA256SUMS in its top folder).
-python3 - "$out" "$name" "$root" "$tag" "$stage/operator-guide.html" <<'EOF'
+python3 - "$out" "$name" "$root" "$tag" "$stage/operator-guide.html" "$stage/NewUdpSrvr-SystemStart.xml" <<'EOF'
 import hashlib, os, re, sys, zipfile
-out, top, root, tag, guide_html = sys.argv[1:]
+out, top, root, tag, guide_html, system_start = sys.argv[1:]
 guide = os.path.join(root, "docs", "operator-guide.md")
 pictures = sorted(set(re.findall(r"\]\(([\w.-]+\.png)\)", open(guide, encoding="utf-8").read())))
 ship = {arch: os.path.join(root, "build", f"{tag}-{arch}", "ship") for arch in ("x86_64", "i686")}
@@ -124,6 +131,8 @@ pack(os.path.join(out, f"{top}.zip"), top, [
     ("THIRD-PARTY-NOTICES.txt", os.path.join(root, "resources", "THIRD-PARTY-NOTICES.txt")),
     ("docs/operator-guide.html", guide_html),
     ("docs/operator-guide.md", guide),
+    # The task that runs the relay from the PC's start (operator guide).
+    ("NewUdpSrvr-SystemStart.xml", system_start),
 ] + [(f"docs/{p}", os.path.join(root, "docs", p)) for p in pictures])
 pack(os.path.join(out, f"{top}-debug.zip"), f"{top}-debug", [
     ("x64/NewUdpSrvr.exe.debug", os.path.join(ship["x86_64"], "NewUdpSrvr.exe.debug")),

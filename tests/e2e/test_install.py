@@ -19,7 +19,17 @@ Windows directory from the start:
 - msiexec /x with that other build removes the installed one (one product
   code per version), keeps the data folder's log;
 - ADDLOCAL=Program leaves the Startup entry out;
-- the INI is byte for byte the same after install, upgrade and removal.
+- the INI is byte for byte the same after install, upgrade and removal;
+- the system-start task (feature SystemStart, off by default): its XML, in
+  the zip and the MSI, runs the installed program in the data folder as
+  LOCAL SERVICE at normal priority, at boot and every minute, without time
+  limit or battery and idle conditions; the installer's tables register it
+  with schtasks and delete it on removal, and undo both on rollback, with
+  rollback actions before the ones they undo (so too the firewall rule's);
+  the upgrade row migrates feature states (Wine's msiexec does not migrate
+  them, so the upgrade here names the features); the older version
+  installed with the task, the upgrade ends and deletes it with the older
+  version and registers it anew, the removal ends and deletes it.
 """
 import hashlib
 import os
@@ -176,15 +186,142 @@ def run_installed(args, t, target, folder):
 
 
 def firewall_calls(calls, program):
-    """Whether the installer's commands were the 64-bit netsh deleting the
-    relay's rule and, for a program path, adding it for that program last."""
+    """Whether the installer's netsh commands were the 64-bit netsh deleting
+    the relay's rule and, for a program path, adding it for that program last."""
     netsh = r"C:\windows\system32\netsh.exe"
+    calls = [c for c in calls if c[0].lower().endswith("netsh.exe")]
     delete = (netsh, f'advfirewall firewall delete rule name="{PRODUCT}"')
     if program is None:
         return calls == [delete]
     add = (netsh, f'advfirewall firewall add rule name="{PRODUCT}" dir=in action=allow program="{program}" '
                   "protocol=UDP profile=any enable=yes")
     return len(calls) >= 2 and calls[0] == delete and calls[-1] == add and add not in calls[:-1]
+
+
+SCHTASKS = r"C:\windows\system32\schtasks.exe"
+TASK_NS = "{http://schemas.microsoft.com/windows/2004/02/mit/task}"
+# msidbCustomActionType: in-script (deferred), rollback, no impersonation.
+IN_SCRIPT, ROLLBACK, NO_IMPERSONATE = 0x400, 0x100, 0x800
+
+
+def task_calls(calls):
+    """The schtasks commands of the installer's custom actions."""
+    return [arg for exe, arg in calls if exe.lower() == SCHTASKS.lower()]
+
+
+def msi_rows(msi, name):
+    """The rows of one table of an installer (lists of column texts), read with msiinfo."""
+    out = subprocess.run(["msiinfo", "export", msi, name], check=True, capture_output=True, text=True,
+                         timeout=60).stdout
+    return [line.split("\t") for line in out.splitlines()[3:]]
+
+
+def msi_table(msi, name):
+    """{first column: the row's columns} of a table keyed by its first column."""
+    return {row[0]: row for row in msi_rows(msi, name)}
+
+
+def installer_table_faults(msi):
+    """What is wrong with the installer's task and rollback actions, read from
+    its tables: each rollback action is of rollback type, comes before the
+    action it undoes, on the same condition (the firewall rule's restore on
+    an installed product); the task's actions run the 64-bit schtasks as the
+    system on the feature's states; feature states migrate on upgrade."""
+    actions, sequence = msi_table(msi, "CustomAction"), msi_table(msi, "InstallExecuteSequence")
+    features, files = msi_table(msi, "Feature"), msi_table(msi, "File")
+    upgrade = [r for r in msi_rows(msi, "Upgrade") if r[6] == "OLDERVERSIONFOUND"]
+    task = f'/tn "{PRODUCT}"'
+    expected = {  # action: (rollback, condition, command)
+        "FirewallRuleRestoreAdd": (True, "Installed OR OLDERVERSIONFOUND", "advfirewall firewall add rule "
+                                   f'name="{PRODUCT}" dir=in action=allow program="[INSTALLDIR]NewUdpSrvr.exe"'),
+        "FirewallRuleRestoreDelete": (True, "Installed OR OLDERVERSIONFOUND",
+                                      f'advfirewall firewall delete rule name="{PRODUCT}"'),
+        "FirewallRuleDelete": (False, "", f'advfirewall firewall delete rule name="{PRODUCT}"'),
+        "FirewallRuleAddUndo": (True, 'NOT (REMOVE~="ALL")', f'advfirewall firewall delete rule name="{PRODUCT}"'),
+        "FirewallRuleAdd": (False, 'NOT (REMOVE~="ALL")', f'advfirewall firewall add rule name="{PRODUCT}"'),
+        "SystemStartEnd": (False, "!SystemStart=3", f"/end {task}"),
+        "SystemStartRestore": (True, "!SystemStart=3",
+                               f'/create /f {task} /xml "[INSTALLDIR]NewUdpSrvr-SystemStart.xml"'),
+        "SystemStartDelete": (False, "!SystemStart=3", f"/delete /f {task}"),
+        "SystemStartRegisterUndo": (True, "&SystemStart=3", f"/delete /f {task}"),
+        "SystemStartRegister": (False, "&SystemStart=3", f'/create /f {task} /xml "[#SystemStartTask]"'),
+    }
+    faults = []
+    for action, (rollback, condition, command) in expected.items():
+        if action not in actions or action not in sequence:
+            faults.append(f"{action} missing")
+            continue
+        kind, source, target = int(actions[action][1]), actions[action][2], actions[action][3]
+        wanted = IN_SCRIPT | NO_IMPERSONATE | (ROLLBACK if rollback else 0)
+        if kind & 0x3F != 50 or kind & (IN_SCRIPT | ROLLBACK | NO_IMPERSONATE | 0x200) != wanted:
+            faults.append(f"{action} has type {kind:#x}")
+        if source != ("NETSH" if action.startswith("Firewall") else "SCHTASKS") or not target.startswith(command):
+            faults.append(f"{action} runs {source} {target}")
+        if sequence[action][1] != condition:
+            faults.append(f"{action} has condition {sequence[action][1]!r}")
+    order = {a: int(sequence[a][2]) for a in expected if a in sequence}
+    for undo, action in (("FirewallRuleRestoreAdd", "FirewallRuleRestoreDelete"),
+                         ("FirewallRuleRestoreDelete", "FirewallRuleDelete"), ("FirewallRuleAddUndo", "FirewallRuleAdd"),
+                         ("SystemStartRestore", "SystemStartDelete"), ("SystemStartRegisterUndo", "SystemStartRegister"),
+                         ("SystemStartEnd", "SystemStartDelete"), ("FirewallRuleAdd", "SystemStartRegister")):
+        if not (undo in order and action in order and order[undo] < order[action]):
+            faults.append(f"{undo} is not sequenced before {action} ({order})")
+    if int(sequence["InstallInitialize"][2]) >= min(order.values()) or \
+            max(order.values()) >= int(sequence["InstallFinalize"][2]):
+        faults.append(f"actions outside InstallInitialize..InstallFinalize ({order})")
+    system_start = features.get("SystemStart")
+    if not system_start or system_start[1] != "Program" or int(system_start[5]) <= 1:
+        faults.append(f"SystemStart is not an optional part of Program ({system_start})")
+    if files.get("SystemStartTask", [None, None, ""])[2].split("|")[-1] != "NewUdpSrvr-SystemStart.xml":
+        faults.append(f"the task file ({files.get('SystemStartTask')})")
+    if len(upgrade) != 1 or not int(upgrade[0][4]) & 1:
+        faults.append(f"feature states do not migrate on upgrade ({upgrade})")
+    return faults
+
+
+def task_faults(data):
+    """What is wrong with the system-start task's XML (the file's bytes)."""
+    if not data.startswith(b"\xff\xfe"):
+        return ["not UTF-16 with a byte order mark"]
+    task = ET.fromstring(data)
+    settings, faults = task.find(TASK_NS + "Settings"), []
+
+    def text(parent, path):
+        found = parent.find("/".join(TASK_NS + part for part in path.split("/"))) if parent is not None else None
+        return None if found is None else found.text
+
+    wanted = {"Priority": "5", "ExecutionTimeLimit": "PT0S", "DisallowStartIfOnBatteries": "false",
+              "StopIfGoingOnBatteries": "false", "RunOnlyIfIdle": "false", "MultipleInstancesPolicy": "IgnoreNew",
+              "IdleSettings/StopOnIdleEnd": "false", "Enabled": "true"}
+    faults += [f"{k} is {text(settings, k)}" for k, v in wanted.items() if text(settings, k) != v]
+    if task.find(f"{TASK_NS}Settings/{TASK_NS}RestartOnFailure") is not None:
+        faults.append("RestartOnFailure (it restarts no relay that ended)")
+    triggers = task.find(TASK_NS + "Triggers")
+    boot = triggers.find(TASK_NS + "BootTrigger") if triggers is not None else None
+    timed = triggers.find(TASK_NS + "TimeTrigger") if triggers is not None else None
+    if boot is None or text(boot, "Enabled") != "true":
+        faults.append("no boot trigger")
+    if timed is None or text(timed, "Repetition/Interval") != "PT1M" or \
+            timed.find(f"{TASK_NS}Repetition/{TASK_NS}Duration") is not None or \
+            text(timed, "Repetition/StopAtDurationEnd") != "false" or text(timed, "Enabled") != "true":
+        faults.append("no trigger that repeats every minute for ever")
+    principal = task.find(f"{TASK_NS}Principals/{TASK_NS}Principal")
+    if text(principal, "UserId") != "S-1-5-19" or text(principal, "RunLevel") != "LeastPrivilege":
+        faults.append(f"runs as {text(principal, 'UserId')} {text(principal, 'RunLevel')}")
+    exe = task.find(f"{TASK_NS}Actions/{TASK_NS}Exec")
+    expand = {"%ProgramFiles%": r"C:\Program Files", "%ProgramData%": r"C:\ProgramData"}
+    command, folder = (text(exe, k) or "" for k in ("Command", "WorkingDirectory"))
+    for variable, value in expand.items():
+        command, folder = command.replace(variable, value), folder.replace(variable, value)
+    if (command, folder) != (rf"C:\Program Files\{PRODUCT}\NewUdpSrvr.exe", rf"C:\ProgramData\{PRODUCT}"):
+        faults.append(f"runs {command} in {folder}")
+    return faults
+
+
+def task_registered():
+    """The task file Wine's Task Scheduler keeps for the relay's task, if any."""
+    path = unix_path(rf"C:\windows\system32\tasks\{PRODUCT}")
+    return path if os.path.isfile(path) else None
 
 
 def signing_certificate(folder):
@@ -252,16 +389,34 @@ def main():
     with open(ini_path(), "wb") as f:
         f.write(ini)
 
-    t.check(msiexec("/i", old_msi) == 0, f"version {OLD_VERSION} installs")
+    faults = installer_table_faults(msi)
+    t.check(faults == [], f"the installer's task and rollback actions ({faults})")
+    with zipfile.ZipFile(zips[0]) as z:
+        task_xml = z.read(f"NewUdpSrvr-{text}/NewUdpSrvr-SystemStart.xml")
+    faults = task_faults(task_xml)
+    t.check(faults == [], f"the zip's system-start task ({faults})")
+
+    t.check(msiexec("/i", old_msi, "ADDLOCAL=Program,Startup,SystemStart") == 0,
+            f"version {OLD_VERSION} installs, with the system-start task")
     t.check(one_product(OLD_VERSION, publisher), f"one product of version {OLD_VERSION} ({installed_products()})")
     program = rf"C:\Program Files\{PRODUCT}\NewUdpSrvr.exe"
     data = rf"C:\ProgramData\{PRODUCT}"
     netsh = []
-    t.check(msiexec("/i", msi, netsh=netsh) == 0, f"version {text} installs over it")
+    t.check(msiexec("/i", msi, "ADDLOCAL=Program,Startup,SystemStart", netsh=netsh) == 0,
+            f"version {text} installs over it")
     code = one_product(version, publisher)
     t.check(code, f"one product of version {version} afterwards ({installed_products()})")
     t.check(ini_bytes() == ini, "NEWUDPSRVR.INI is untouched by install and upgrade")
     t.check(firewall_calls(netsh, program), f"netsh replaces the firewall rule for {program} ({netsh})")
+    installed_task = rf"C:\Program Files\{PRODUCT}\NewUdpSrvr-SystemStart.xml"
+    tasks = task_calls(netsh)
+    t.check(tasks[-1:] == [f'/create /f /tn "{PRODUCT}" /xml "{installed_task}"'] and
+            f'/delete /f /tn "{PRODUCT}"' in tasks[:-1],
+            f"the task is deleted with the old version and registered anew ({tasks})")
+    registered = task_registered()
+    t.check(registered and os.path.isfile(unix_path(installed_task)) and
+            open(unix_path(installed_task), "rb").read() == task_xml,
+            f"Task Scheduler holds the task ({registered}), from the installed file, the zip's")
     t.check(os.path.isfile(unix_path(program)), f"the program is {program}")
     probed, out = probe(args, "version", unix_path(program))
     resource = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
@@ -325,14 +480,19 @@ def main():
     netsh = []
     t.check(msiexec("/x", msi, netsh=netsh) == 0, "msiexec /x with the other build removes the product")
     t.check(firewall_calls(netsh, None), f"and netsh deletes the firewall rule ({netsh})")
+    tasks = task_calls(netsh)
+    t.check(tasks == [f'/end /tn "{PRODUCT}"', f'/delete /f /tn "{PRODUCT}"'] and not task_registered(),
+            f"and ends and deletes the system-start task ({tasks}, {task_registered()})")
     t.check(installed_products() == {}, f"no product is left ({installed_products()})")
     left = [p for p in (unix_path(program), menu, startup) if os.path.exists(p)]
     t.check(left == [], f"program and shortcuts are gone ({left})")
     t.check(log is not None and os.path.isfile(log), f"the log stays in the data folder ({log})")
     t.check(ini_bytes() == ini, "NEWUDPSRVR.INI is untouched by the removal")
 
-    t.check(msiexec("/i", msi, "ADDLOCAL=Program") == 0 and os.path.isfile(menu) and not os.path.exists(startup),
-            "ADDLOCAL=Program installs without the Startup entry")
+    netsh = []
+    t.check(msiexec("/i", msi, "ADDLOCAL=Program", netsh=netsh) == 0 and os.path.isfile(menu) and
+            not os.path.exists(startup) and task_calls(netsh) == [] and not task_registered(),
+            f"ADDLOCAL=Program installs without the Startup entry and the task ({task_calls(netsh)})")
     msiexec("/x", msi)
     t.finish()
 

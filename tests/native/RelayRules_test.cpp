@@ -136,6 +136,15 @@ TEST(RelaySendErrors, OnlyInvalidArgumentAndAddressNotAvailableAreTheDestination
         EXPECT_EQ(IsDestinationError(c.error), c.destination) << c.error;
 }
 
+// A KLOR-side local port that is taken or reserved is stepped over; any other
+// bind failure ends the search.
+TEST(RelaySendErrors, TakenAndReservedLocalPortsAreSteppedOver) {
+    for (int error : {10048, 10013})
+        EXPECT_TRUE(IsLocalPortUnavailable(error)) << error;
+    for (int error : {0, 10022, 10049, 10055})
+        EXPECT_FALSE(IsLocalPortUnavailable(error)) << error;
+}
+
 // An address-table entry flagged disconnected or deleted is no address there.
 TEST(RelayInterfaces, DisconnectedAndDeletedAddressesCountAsAbsent) {
     const struct {

@@ -48,6 +48,24 @@ int PASCAL FailingOption(SOCKET s, int level, int option, const char* value, int
     return setsockopt(s, level, option, value, length);
 }
 
+// The send socket's binds, by the port field tried; those in RefusedPorts
+// fail with their error, as Windows refuses a taken port (10048) or one in a
+// reserved range (10013).
+std::vector<unsigned> TriedPorts;
+std::vector<std::pair<unsigned, int>> RefusedPorts;
+int PASCAL RefusingBind(SOCKET s, const sockaddr* address, int length) {
+    const unsigned port = reinterpret_cast<const sockaddr_in*>(address)->sin_port;
+    if (s == SendSocket) {
+        TriedPorts.push_back(port);
+        for (const auto& refused : RefusedPorts)
+            if (refused.first == port) {
+                WSASetLastError(refused.second);
+                return SOCKET_ERROR;
+            }
+    }
+    return bind(s, address, length);
+}
+
 std::string Bytes(size_t n, char first) {
     std::string data(n, '\0');
     for (size_t i = 0; i < n; ++i)
@@ -316,6 +334,23 @@ TEST_F(RelayChannels, SendSetUpFailuresAreRecordedOnceAndTheTtlStepIsRetriedAtOn
                     "         0      10042  In UDP Send       6789       239.1.1.1 Error in setting "
                     "socket options....Time to live setting failed"});
     FailInterfaceStep = false;
+}
+
+// The KLOR-side local port search steps down over reserved ports as over
+// taken ones, and the set-up ends ready with nothing recorded.
+TEST_F(RelayChannels, SendPortSearchStepsOverReservedAndTakenPorts) {
+    SetLocal("239.1.1.1", Missing, "127.0.0.1");
+    ConfigureHost(0);
+    BindProc = RefusingBind;
+    TriedPorts.clear();
+    RefusedPorts = {
+        {SendLocalPort, WSAEACCES}, {SendLocalPort - 1u, WSAEADDRINUSE}, {SendLocalPort - 2u, WSAEACCES}};
+    StartChannels();
+    EXPECT_EQ(SendFailed, 0);
+    EXPECT_EQ(SendBoundPort, SendLocalPort - 3u);
+    EXPECT_EQ(TriedPorts, (std::vector<unsigned>{SendLocalPort, SendLocalPort - 1u, SendLocalPort - 2u,
+                                                 SendLocalPort - 3u}));
+    ExpectSequence(LogRecords(), {});
 }
 
 // Port texts that are no number from 1 to 65535: the receive side sets no

@@ -174,6 +174,7 @@ class RelayHarness : public ::testing::Test {
         GlobalAllocProc = GlobalAlloc;
         WSAStartupProc = WSAStartup;
         SetSockOptProc = setsockopt;
+        BindProc = bind;
         MainWindow = RecvChannelWindow = SendChannelWindow = nullptr;
         SendSocket = 0;
         SendFailed = 0;
