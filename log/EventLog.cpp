@@ -6,6 +6,7 @@
 #include <ctime>
 
 const char EventLogName[] = "UDPMessages.Log";
+uint32_t EventLogRecords;
 
 void GetLogTimeStamps(char* lineTime, char* fileStem) {
     const std::time_t now = std::time(nullptr);
@@ -31,5 +32,6 @@ void WriteLogRecord(const char* module, uint32_t hostIndex, int32_t errorCode, c
     char fileStem[LogTimeTextSize];
     GetLogTimeStamps(lineTime, fileStem);
     WriteLogLine(file, lineTime, module, hostIndex, errorCode, message, portText, addressText);
-    std::fclose(file);
+    if (std::fclose(file) == 0)
+        ++EventLogRecords;
 }

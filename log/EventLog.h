@@ -4,6 +4,7 @@
 #include <cstdint>
 
 extern const char EventLogName[]; // "UDPMessages.Log"
+extern uint32_t EventLogRecords;  // records written since the start
 enum : uint32_t { LogRotateLimit = 20480000u };
 
 // Never fails towards the caller: a record that cannot be written is lost.

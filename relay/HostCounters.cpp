@@ -1,6 +1,7 @@
 #include "relay/HostCounters.h"
 
 HostCounterRecord HostCounters[HOST_COUNT];
+uint32_t HostLastSentTick[HOST_COUNT];
 
 namespace {
 // Increment in unsigned arithmetic: the wrap is defined there, not in int32_t.

@@ -13,6 +13,9 @@ struct HostCounterRecord {
 };
 
 extern HostCounterRecord HostCounters[HOST_COUNT];
+// The tick count (GetTickCount) of each host's last datagram sent; 0 before
+// the first. One store per datagram: the status file makes a time of it.
+extern uint32_t HostLastSentTick[HOST_COUNT];
 
 // Above this a count is set back to 0 (received: at a successful connect;
 // sent: right at the increment).

@@ -141,8 +141,10 @@ void Forward(HWND window, int16_t hostField, uint16_t length, HGLOBAL block) {
         const SendResult result = SendDatagram(data, length, port, host, window);
         GlobalUnlock(block);
         SendFailed = result == SendResult::Failed ? 1 : 0;
-        if (result == SendResult::Sent)
+        if (result == SendResult::Sent) {
             CountSent(HostCounters[host]);
+            HostLastSentTick[host] = GetTickCount();
+        }
     }
     GlobalFree(block);
 }

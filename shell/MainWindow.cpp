@@ -13,6 +13,7 @@
 #include "shell/Messages.h"
 #include "shell/PlatformCalls.h"
 #include "status/StatusDialogs.h"
+#include "status/StatusFile.h"
 
 static_assert(WM_CONNECTHOST == WM_USER + 4 && WM_FORWARDDATAGRAM == WM_USER + 6, "message catalogue");
 static_assert(WM_REFRESHSTATISTICS == WM_USER + 7 && WM_SOCKETEVENT == WM_USER + 101, "message catalogue");
@@ -86,6 +87,7 @@ LRESULT StartSequence(HWND window, WPARAM wparam, LPARAM lparam) {
         ReportVirtualStoreCopy();
         ConnectConfiguredHosts();
         HoldSystemAwake();
+        StartStatusFile(window);
     } else {
         MessageBoxA(window, StartFailureText, MainWindowTitle, MB_OK);
         SendMessageA(window, WM_DESTROY, 0, 0);
@@ -146,6 +148,7 @@ void StatisticsTimer(HWND window) {
 // the end of the process.
 void Shutdown(HWND window) {
     KillTimer(window, IDT_STATISTICS);
+    StopStatusFile(window);
     SendMessageA(SendChannelWindow, WM_DESTROY, 0, 0);
     SendMessageA(RecvChannelWindow, WM_DESTROY, 0, 0);
     ReleaseSystemAwake();
@@ -221,6 +224,8 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     case WM_TIMER:
         if (wparam == IDT_STATISTICS)
             StatisticsTimer(window);
+        else if (wparam == IDT_STATUSFILE)
+            WriteStatusFile();
         break;
     case WM_QUERYENDSESSION:
         return TRUE; // never a question that would hold up a logoff or a shutdown

@@ -20,5 +20,6 @@ enum : unsigned {
     IDT_STATISTICS = 4,   // main window, 3000 ms, re-armed by the open Statistics dialog
     IDT_STARTUPRETRY = 5, // UdpRecvProc: one-shot, the window's start-up again after WSAStartup failed
     IDT_CHANNELCHECK = 6, // UdpRecvProc: periodic look at stalled channels and both local interfaces
+    IDT_STATUSFILE = 7,   // main window, periodic: NewUdpSrvr.prom renewed
     IDT_RETRY = 0x10000,  // + host index: one-shot channel retry, per channel window
 };

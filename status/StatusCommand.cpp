@@ -1,13 +1,17 @@
-// NewUdpSrvrStatus: prints the lines of the running relay's Statistics dialog,
-// as the dialog shows them, for a site that has no screen to look at it (the
-// Linux service). The relay has no other interface than its windows, so this
-// opens the dialog through the relay's system menu, reads its list and
-// presses its OK button. The relay goes on relaying meanwhile: the dialog is
-// modal and its loop dispatches the channel windows' messages.
+// NewUdpSrvrStatus: prints the running relay's Statistics dialog lines from
+// its status file NewUdpSrvr.prom, for a site without a screen (the Linux
+// service) or another logon session. It reads the file alone and never
+// touches the relay's windows, so it works from any session, elevated or
+// not, while the operator has a dialog open.
 //
-// Exit code: 0 the lines were printed; 1 no relay runs; 3 another dialog or
-// box of the relay is open (its caption and text are printed); 4 the
-// Statistics dialog did not come up.
+//   NewUdpSrvrStatus [--prom] [FOLDER]
+//
+// FOLDER is the relay's working folder, the data folder by default. --prom
+// prints the file as it is instead of the lines.
+//
+// Exit code: 0 the file is fresh; 1 no relay is running; 2 a relay runs but
+// its file is missing or older than STALE_AFTER_S (the relay is stuck: its
+// one thread renews the file every 3 s).
 //
 // --check-display: exit 0 when this process can make a window, i.e. the
 // graphics driver configured for the Wine prefix serves (the service's
@@ -16,140 +20,96 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
-#include "resources/resource.h"
-#include "shell/AppGlobals.h"
-#include "shell/Messages.h"
+#include "status/StatusMetrics.h"
 
 namespace {
 
-enum : DWORD {
-    DIALOG_WAIT_MS = 10000, // the relay's thread may be busy relaying a backlog
-    CLOSE_WAIT_MS = 5000,
-};
+enum : unsigned { STALE_AFTER_S = 10 };
 
-std::string Narrow(const wchar_t* wide) {
-    char text[1024] = {};
-    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
-    return text;
-}
+const char RelayProgram[] = "NewUdpSrvr.exe";
+const char DataFolderName[] = "VQX UDP Broadcast Server"; // under the common application data
 
-// Across processes the ANSI text messages come back wide under Wine: ask for
-// the wide text and convert it.
-std::string WindowText(HWND window) {
-    wchar_t wide[512] = {};
-    GetWindowTextW(window, wide, 512);
-    return Narrow(wide);
-}
-
-bool IsDialog(HWND window) {
-    char cls[16] = {};
-    GetClassNameA(window, cls, sizeof cls);
-    return lstrcmpA(cls, "#32770") == 0 && IsWindowVisible(window);
-}
-
-bool IsStatisticsDialog(HWND window) {
-    char cls[16] = {};
-    HWND list = GetDlgItem(window, IDC_STAT_LIST);
-    return IsDialog(window) && list != nullptr && GetClassNameA(list, cls, sizeof cls) &&
-           lstrcmpiA(cls, "ListBox") == 0 && GetDlgItem(window, IDC_STAT_OK) != nullptr;
-}
-
-BOOL CALLBACK CollectDialog(HWND window, LPARAM lparam) {
-    if (IsDialog(window))
-        reinterpret_cast<std::vector<HWND>*>(lparam)->push_back(window);
-    return TRUE;
-}
-
-// The visible dialogs and message boxes of the relay's GUI thread.
-std::vector<HWND> OpenDialogs(DWORD thread) {
-    std::vector<HWND> found;
-    EnumThreadWindows(thread, CollectDialog, reinterpret_cast<LPARAM>(&found));
+// A process of the relay's name in the whole system, whichever session or
+// account runs it: the snapshot lists every process, and reading its names
+// opens none of them.
+bool RelayRuns() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return false;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    bool found = false;
+    for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry))
+        found = lstrcmpiA(entry.szExeFile, RelayProgram) == 0;
+    CloseHandle(snapshot);
     return found;
 }
 
-HWND FindStatistics(DWORD thread) {
-    for (HWND dialog : OpenDialogs(thread))
-        if (IsStatisticsDialog(dialog))
-            return dialog;
-    return nullptr;
+std::string DataFolder() {
+    char common[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common)))
+        return ".";
+    return std::string(common) + "\\" + DataFolderName;
 }
 
-HWND WaitForStatistics(DWORD thread, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    do {
-        if (HWND dialog = FindStatistics(thread))
-            return dialog;
-        Sleep(20);
-    } while (GetTickCount() - start < timeoutMs);
-    return nullptr;
-}
-
-std::vector<std::string> ListLines(HWND dialog) {
-    std::vector<std::string> lines;
-    HWND list = GetDlgItem(dialog, IDC_STAT_LIST);
-    const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-        wchar_t wide[512] = {};
-        if (SendMessageW(list, LB_GETTEXTLEN, i, 0) < 512)
-            SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(wide));
-        lines.push_back(Narrow(wide));
+// The file's text and its age in seconds (0 for one written in the future).
+bool ReadStatusFile(const std::string& path, std::string& text, unsigned long long& ageSeconds) {
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    FILETIME written = {}, now = {};
+    LARGE_INTEGER size = {};
+    bool read = GetFileType(file) == FILE_TYPE_DISK && GetFileTime(file, nullptr, nullptr, &written) &&
+                GetFileSizeEx(file, &size) && size.QuadPart < (1 << 20);
+    if (read) {
+        text.resize(static_cast<size_t>(size.QuadPart));
+        DWORD got = 0;
+        read = text.empty() || (ReadFile(file, &text[0], static_cast<DWORD>(text.size()), &got, nullptr) &&
+                                got == text.size());
     }
-    return lines;
+    CloseHandle(file);
+    GetSystemTimeAsFileTime(&now);
+    const ULARGE_INTEGER then = {{written.dwLowDateTime, written.dwHighDateTime}};
+    const ULARGE_INTEGER at = {{now.dwLowDateTime, now.dwHighDateTime}};
+    ageSeconds = at.QuadPart > then.QuadPart ? (at.QuadPart - then.QuadPart) / 10000000ull : 0;
+    return read;
 }
 
-// A box or dialog that holds the relay's main window disabled: says which,
-// so that an operator without a screen learns what the relay waits for.
-int ReportBlockingDialogs(DWORD thread) {
-    for (HWND dialog : OpenDialogs(thread)) {
-        HWND text = GetDlgItem(dialog, 0xFFFF); // a message box's text
-        std::fprintf(stderr, "the relay shows \"%s\"%s%s\n", WindowText(dialog).c_str(), text ? ": " : "",
-                     text ? WindowText(text).c_str() : "");
-    }
-    return 3;
-}
-
-void CloseStatistics(HWND dialog) {
-    HWND ok = GetDlgItem(dialog, IDC_STAT_OK);
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_STAT_OK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
-    const DWORD start = GetTickCount();
-    while (IsWindow(dialog) && GetTickCount() - start < CLOSE_WAIT_MS)
-        Sleep(20);
-}
-
-int PrintStatistics() {
-    HWND main = FindWindowExA(nullptr, nullptr, MainWindowClass, MainWindowTitle);
-    if (main == nullptr) {
-        std::fprintf(stderr, "no relay is running (no window \"%s\")\n", MainWindowTitle);
+int PrintStatus(const std::string& folder, bool prom) {
+    if (!RelayRuns()) {
+        std::fprintf(stderr, "no relay is running\n");
         return 1;
     }
-    const DWORD thread = GetWindowThreadProcessId(main, nullptr);
-    // Open already (an operator, or another status command): read it and
-    // leave it open.
-    HWND dialog = FindStatistics(thread);
-    const bool opened = dialog == nullptr;
-    if (opened) {
-        if (!IsWindowEnabled(main))
-            return ReportBlockingDialogs(thread);
-        PostMessageA(main, WM_SYSCOMMAND, IDM_STATISTICS, 0);
-        dialog = WaitForStatistics(thread, DIALOG_WAIT_MS);
-        if (dialog == nullptr) {
-            std::fprintf(stderr, "the relay's Statistics dialog did not open within %lu ms\n",
-                         static_cast<unsigned long>(DIALOG_WAIT_MS));
-            return 4;
-        }
+    const std::string path = folder + "\\" + StatusFileName;
+    std::string text;
+    unsigned long long age = 0;
+    if (!ReadStatusFile(path, text, age)) {
+        std::fprintf(stderr, "a relay runs, but %s cannot be read: it is not written in this folder\n",
+                     path.c_str());
+        return 2;
     }
-    const std::vector<std::string> lines = ListLines(dialog);
-    if (opened)
-        CloseStatistics(dialog);
-    for (const std::string& line : lines)
-        std::printf("%s\n", line.c_str());
-    if (lines.empty())
-        std::fprintf(stderr, "the relay lists no host: host 0 is not configured\n");
+    if (prom) {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+    } else {
+        StatusHostReading readings[HOST_COUNT];
+        ReadStatusHosts(text, readings);
+        const std::string lines = StatisticsLinesOf(readings);
+        std::fwrite(lines.data(), 1, lines.size(), stdout);
+        if (lines.empty())
+            std::fprintf(stderr, "the relay lists no host: host 0 is not configured\n");
+    }
+    if (age > STALE_AFTER_S) {
+        std::fprintf(stderr, "%s is %llu s old: the relay is stuck\n", path.c_str(), age);
+        return 2;
+    }
     return 0;
 }
 
@@ -167,7 +127,19 @@ int CheckDisplay() {
 int main(int argc, char** argv) {
     if (argc > 1 && lstrcmpA(argv[1], "--check-display") == 0)
         return CheckDisplay();
+    bool prom = false;
+    std::string folder;
+    for (int i = 1; i < argc; ++i) {
+        if (lstrcmpA(argv[i], "--prom") == 0)
+            prom = true;
+        else if (folder.empty())
+            folder = argv[i];
+        else {
+            std::fprintf(stderr, "usage: NewUdpSrvrStatus [--prom] [FOLDER]\n");
+            return 64;
+        }
+    }
     // Lines end in a bare newline, on Windows as under Wine's Unix terminal.
     _setmode(_fileno(stdout), _O_BINARY);
-    return PrintStatistics();
+    return PrintStatus(folder.empty() ? DataFolder() : folder, prom);
 }

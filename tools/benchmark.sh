@@ -4,7 +4,7 @@
 # side by side. Builds the program if needed, then runs itself inside the test
 # bed (tools/testbed.sh). Needs root, like the lab.
 #
-#   tools/benchmark.sh [--subjects relay,launcher,socat] [--duration 5] [--search-from 1000]
+#   tools/benchmark.sh [--subjects relay,relay-nofile,launcher,socat] [--duration 5] [--search-from 1000]
 #                      [--search-max 20000] [--search-steps 8] [--search-duration 3]
 #                      [--rates LIST] [--python-sender [--senders 1] [--pacing sleep|spin]]
 #                      [--burst-rate 50000] [--burst-steady 3000] [--burst-at 2] [--burst-after 8]

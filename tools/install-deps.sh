@@ -9,7 +9,7 @@ packages=(
     mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
     wine wine64 wine32:i386 fonts-wine xvfb xdotool x11-apps imagemagick wixl msitools osslsigncode openssl
     iproute2 procps util-linux socat strace clang-format
-    systemd init-system-helpers passwd
+    systemd init-system-helpers passwd python3-prometheus-client
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -58,7 +58,7 @@ build() {
     cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-w64-$arch.cmake" \
         -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS=-g -DCMAKE_CXX_FLAGS=-g -DRELAY_BUILD_TESTS=OFF \
         "${version_arg[@]}" >/dev/null
-    cmake --build "$dir" -j 2 --target NewUdpSrvr >/dev/null
+    cmake --build "$dir" -j 2 --target NewUdpSrvr NewUdpSrvrStatus >/dev/null
     rm -rf "$dir/ship"
     mkdir -p "$dir/ship"
     (
@@ -67,7 +67,10 @@ build() {
         "$arch-w64-mingw32-objcopy" --strip-all --add-gnu-debuglink=NewUdpSrvr.exe.debug \
             ../shell/NewUdpSrvr.exe NewUdpSrvr.exe
     )
+    # The status command, a small console program: stripped, no debug zip.
+    "$arch-w64-mingw32-objcopy" --strip-all "$dir/status/NewUdpSrvrStatus.exe" "$dir/ship/NewUdpSrvrStatus.exe"
     sign "$dir/ship/NewUdpSrvr.exe"
+    sign "$dir/ship/NewUdpSrvrStatus.exe"
 }
 
 # Signs a program or installer in place, when --sign was given.
@@ -90,6 +93,7 @@ rm -rf "$stage"
 mkdir -p "$stage"
 cp "$root/build/$tag-x86_64/resources/NewUdpSrvr.wxs" "$root/build/$tag-x86_64/ship/NewUdpSrvr.exe" \
     "$root/resources/THIRD-PARTY-NOTICES.txt" "$stage/"
+cp "$root/build/$tag-x86_64/ship/NewUdpSrvrStatus.exe" "$stage/"
 cp "$root/resources/UdpServer.ico" "$stage/NewUdpSrvr.ico"
 python3 "$root/tools/guide-html.py" "$root/docs/operator-guide.md" "$stage/operator-guide.html"
 # The system-start task, in UTF-16 with a byte order mark as Task Scheduler
@@ -127,6 +131,8 @@ def pack(path, folder, files):
 pack(os.path.join(out, f"{top}.zip"), top, [
     ("x64/NewUdpSrvr.exe", os.path.join(ship["x86_64"], "NewUdpSrvr.exe")),
     ("x86/NewUdpSrvr.exe", os.path.join(ship["i686"], "NewUdpSrvr.exe")),
+    ("x64/NewUdpSrvrStatus.exe", os.path.join(ship["x86_64"], "NewUdpSrvrStatus.exe")),
+    ("x86/NewUdpSrvrStatus.exe", os.path.join(ship["i686"], "NewUdpSrvrStatus.exe")),
     ("NEWUDPSRVR.INI", os.path.join(root, "config", "NEWUDPSRVR.INI")),
     ("THIRD-PARTY-NOTICES.txt", os.path.join(root, "resources", "THIRD-PARTY-NOTICES.txt")),
     ("docs/operator-guide.html", guide_html),

@@ -35,7 +35,7 @@ SAMPLE_LOCAL = {
 
 
 # One line of UDPMessages.Log: time, host, error, module, port, address, message.
-RECORD = re.compile(r"^(\d\d[A-Z]{3}\d{4} \d\d:\d\d:\d\d) +(-?\d+) +(-?\d+)  (In UDP (?:Recv|Send)) +(\S*) +(\S*) (.*)$")
+RECORD = re.compile(r"^(\d\d[A-Z]{3}\d{4} \d\d:\d\d:\d\d) +(-?\d+) +(-?\d+)  (In UDP (?:Recv|Send)|In Status File) +(\S*) +(\S*) (.*)$")
 
 
 def parse_record(line):

@@ -418,6 +418,10 @@ def main():
             open(unix_path(installed_task), "rb").read() == task_xml,
             f"Task Scheduler holds the task ({registered}), from the installed file, the zip's")
     t.check(os.path.isfile(unix_path(program)), f"the program is {program}")
+    status = subprocess.run(["wine", unix_path(rf"C:\Program Files\{PRODUCT}\NewUdpSrvrStatus.exe")],
+                            capture_output=True, text=True, timeout=60)
+    t.check(status.returncode == 1 and "no relay is running" in status.stderr,
+            f"the status command is installed beside it ({status.returncode}, {status.stderr.strip()!r})")
     probed, out = probe(args, "version", unix_path(program))
     resource = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
     shown = ".".join(str(int(part)) for part in text.split("."))
@@ -454,7 +458,8 @@ def main():
         with zipfile.ZipFile(zips[0]) as z:
             z.extractall(folder)
         programs = [os.path.join(folder, f"NewUdpSrvr-{text}", arch, "NewUdpSrvr.exe") for arch in ("x64", "x86")]
-        for path in programs + [msi]:
+        status_programs = [os.path.join(os.path.dirname(p), "NewUdpSrvrStatus.exe") for p in programs]
+        for path in programs + status_programs + [msi]:
             verified = subprocess.run(["osslsigncode", "verify", "-CAfile", pem, "-in", path], capture_output=True,
                                       text=True, timeout=60)
             t.check(verified.returncode == 0, f"{os.path.basename(path)} is signed ({verified.stdout[-300:]})")

@@ -46,6 +46,8 @@ def run_all(a):
             subject = SocatSubject(a)
         elif name == "launcher":
             subject = LauncherSubject(a)
+        elif name == "relay-nofile":
+            subject = RelaySubject(a, status_file=False)
         else:
             subject = RelaySubject(a, pin=name.partition("@")[2] or None)
         try:
@@ -100,9 +102,9 @@ def main(argv=None):
         p.add_argument("--size", type=int, default=100)
         p.add_argument("--senders", type=int, default=1, help="sender processes sharing one schedule")
         p.add_argument("--pacing", choices=("sleep", "spin"), default="sleep")
-        p.add_argument("--subjects", default="relay,launcher,socat",
-                       help="relay, relay@N (kept on processor N, or relay@R:W), launcher (as the Linux service "
-                       "runs it) and socat")
+        p.add_argument("--subjects", default="relay,relay-nofile,launcher,socat",
+                       help="relay, relay-nofile (its working folder immutable: no status file), relay@N (kept "
+                       "on processor N, or relay@R:W), launcher (as the Linux service runs it) and socat")
         p.add_argument("--launcher-root", help="the Debian package unpacked (for the launcher subject)")
         p.add_argument("--burst-rate", type=int, default=50000, help="the burst's rate; 0: no burst measurement")
         p.add_argument("--burst-steady", type=int, default=3000, help="the steady rate beside the burst")

@@ -80,7 +80,10 @@ def cpu_ticks(pid):
 class RelaySubject:
     name = "relay (Wine)"
 
-    def __init__(self, a, winedebug=None, stderr_path=None, pin=None):
+    def __init__(self, a, winedebug=None, stderr_path=None, pin=None, status_file=True):
+        """status_file=False: the very program in a working folder made
+        immutable (chattr +i), where its status file cannot be written, to
+        set the relay with its file beside the relay without it."""
         import relaylab
         hosts = {h: relaylab.host_keys(recv_port(h), recv_group(h), send_port_value(h)) for h in range(HOSTS)}
         relaylab.write_ini(local=dict(relaylab.SAMPLE_LOCAL), hosts=hosts)
@@ -89,6 +92,10 @@ class RelaySubject:
         if winedebug:
             env["WINEDEBUG"] = winedebug
         self.cwd = tempfile.mkdtemp(prefix="relay-bench-")
+        self.immutable = not status_file
+        if self.immutable:
+            self.name = "relay (Wine, no status file)"
+            subprocess.run(["chattr", "+i", self.cwd], check=True)
         self.stderr = open(stderr_path, "wb") if stderr_path else subprocess.DEVNULL
         self.relay = relaylab.Relay(probe_args, cwd=self.cwd, env=env, stderr=self.stderr)
         if self.relay.wait_window() is None:
@@ -115,6 +122,8 @@ class RelaySubject:
         self.relay.close()
         if self.stderr is not subprocess.DEVNULL:
             self.stderr.close()
+        if self.immutable:
+            subprocess.run(["chattr", "-i", self.cwd], check=False)
         shutil.rmtree(self.cwd, ignore_errors=True)
 
 

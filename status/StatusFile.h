@@ -1,0 +1,18 @@
+#pragma once
+// NewUdpSrvr.prom in the working folder: the relay's figures for monitoring,
+// renewed by the main window's IDT_STATUSFILE every STATUS_FILE_PERIOD_MS and
+// once at the start. A reader never sees half a file: it is written under a
+// temporary name and moved over the old one in one step.
+#include <windows.h>
+
+enum : unsigned {
+    STATUS_FILE_PERIOD_MS = 3000, // the Statistics dialog's cadence
+};
+
+// The start time, the first file and the periodic timer of `mainWindow`.
+void StartStatusFile(HWND mainWindow);
+void StopStatusFile(HWND mainWindow);
+// One file now. A step that fails, or a name that is no disk file, drops this
+// file (the next period tries again) with at most one event-log record per
+// cause and 10 s; it never waits.
+void WriteStatusFile();
