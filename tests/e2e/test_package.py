@@ -10,12 +10,23 @@ installed on this machine with dpkg and purged again:
   account, in this network, on one processor (the last); it relays all six
   channels; `newudpsrvr status` prints the six lines of the Statistics dialog
   and fails while no relay runs;
-- SIGTERM ends the launcher within 5 s and leaves no process of the account;
+- the launcher refuses a stray settings line, a CPU that is not one
+  processor and a folder as the INI, naming them, before Wine starts, with
+  the exit code the unit does not restart on;
+- a relay stopped with SIGSTOP is ended with its wineserver once its status
+  file is STALL_SECONDS old, and a run that never renews the file (a file of
+  the earlier run left in place) once the start allowance is over; the
+  launcher ends with one line saying why, for the unit to start it again
+  (there is no systemd here: the test starts the next run after the unit's
+  RestartSec);
+- SIGTERM ends the launcher within 5 s with a line and leaves no process of
+  the account;
 - purging removes the account and its folders.
 """
 import configparser
 import os
 import shutil
+import signal
 import subprocess
 import tempfile
 import time
@@ -25,6 +36,12 @@ from test_relay import KlorListener, group_of, send
 
 ACCOUNT = "newudpsrvr"
 INI = "/etc/newudpsrvr/NEWUDPSRVR.INI"
+SETTINGS = "/etc/default/newudpsrvr"
+LOG_DIR = "/var/log/newudpsrvr"
+STALL = 10  # STALL_SECONDS of the test's runs, the least the launcher takes
+START_ALLOWANCE = 30  # the launcher's time for Wine's start, on top of it
+REFUSED = 78  # the launcher's exit code for settings it cannot run with
+RESTART_SEC = 5  # the unit's, checked below
 FILES = ["./usr/lib/newudpsrvr/NewUdpSrvr.exe", "./usr/lib/newudpsrvr/NewUdpSrvrStatus.exe", "./usr/bin/newudpsrvr",
          "./lib/systemd/system/newudpsrvr.service", "./etc/newudpsrvr/NEWUDPSRVR.INI", "./etc/default/newudpsrvr",
          "./usr/lib/sysctl.d/60-newudpsrvr.conf", "./usr/share/doc/newudpsrvr/operator-guide.md",
@@ -70,8 +87,10 @@ def check_installed(t):
     unit = configparser.ConfigParser(strict=False, interpolation=None)
     unit.read("/lib/systemd/system/newudpsrvr.service")
     t.check(unit.get("Service", "ExecStart", fallback="") == "/usr/bin/newudpsrvr run" and
-            unit.get("Service", "Restart", fallback="") == "always",
-            "the unit runs `newudpsrvr run` and restarts it after any exit")
+            unit.get("Service", "Restart", fallback="") == "always" and
+            unit.get("Service", "RestartSec", fallback="") == str(RESTART_SEC) and
+            unit.get("Service", "RestartPreventExitStatus", fallback="") == str(REFUSED),
+            "the unit runs `newudpsrvr run` and restarts it after any exit but a refused configuration")
     if shutil.which("systemd-analyze"):
         code, out = sh("systemd-analyze", "verify", "/lib/systemd/system/newudpsrvr.service")
         t.check(code == 0 and "newudpsrvr" not in out, f"systemd-analyze verify passes ({out.strip()})")
@@ -122,13 +141,67 @@ def placements():
             for name in ("NewUdpSrvr.exe", "wineserver64")]
 
 
+def check_refusals(t):
+    """Run before the first start: a refused start makes no Wine prefix."""
+    aside = INI + ".aside"
+    for settings, folder, line in [
+            ("CPU=1\nthis is not a setting\n", False, f"{SETTINGS} line 2 is not a KEY=value setting"),
+            ("CPU=0-1\n", False, f"{SETTINGS} line 1: CPU=0-1 is not one processor number"),
+            ('# two processors\nCPU="0,1"\n', False, f"{SETTINGS} line 2: CPU=0,1 is not one processor number"),
+            ("CPU=\n", True, f"{INI} is not a file")]:
+        with open(SETTINGS, "w") as f:
+            f.write(settings)
+        if folder:
+            os.rename(INI, aside)
+            os.mkdir(INI)
+        try:
+            code, out = sh("newudpsrvr", "run", timeout=30)
+        except subprocess.TimeoutExpired:
+            code, out = None, "it ran"
+        finally:
+            if folder:
+                os.rmdir(INI)
+                os.rename(aside, INI)
+        t.check(code == REFUSED and len(out.strip().splitlines()) == 1 and line in out and
+                not os.path.exists("/var/lib/newudpsrvr/drive_c") and account_pids() == [],
+                f"{settings.strip()!r}{' with a folder as the INI' if folder else ''} is refused before Wine starts "
+                f"with exit {REFUSED} and one line naming it ({code}: {out.strip()})")
+        sh("pkill", "-KILL", "-u", ACCOUNT)  # what a start that was not refused left
+
+
+def launch(outputs):
+    # Wine's processes inherit the output: a file, not a pipe that they would hold open.
+    outputs.append(tempfile.TemporaryFile(mode="w+"))
+    return subprocess.Popen(["newudpsrvr", "run"], stdout=outputs[-1], stderr=subprocess.STDOUT)
+
+
+def text(output):
+    output.seek(0)
+    return output.read()
+
+
+def ended_for_stall(t, launcher, output, since, least, why, what):
+    """Whether the launcher ends with the line saying why, from `least`
+    seconds after `since` on, within 10 s more, and leaves nothing behind."""
+    wait_until(lambda: launcher.poll() is not None, least + 15 - (time.monotonic() - since), step=0.2)
+    took = time.monotonic() - since
+    lines = [line for line in text(output).splitlines() if "run on CPU" not in line and "preparing" not in line]
+    left = account_pids()
+    t.check(launcher.returncode == 1 and least <= took <= least + 10 and len(lines) == 1 and why in lines[0] and
+            left == [], f"{what}: the launcher ends the relay and its wineserver after {took:.1f} s "
+            f"(from {least} s on) with exit 1 and one line ({launcher.returncode}: {lines}, left {left})")
+    return launcher.returncode is not None
+
+
 def run_service(args, t):
     code, _, out = status()
     t.check(code == 1 and "no relay is running" in out, f"status without a relay fails and says so ({code}: {out.strip()})")
     write_six_hosts()
-    # Wine's processes inherit the output: a file, not a pipe that they would hold open.
-    output = tempfile.TemporaryFile(mode="w+")
-    launcher = subprocess.Popen(["newudpsrvr", "run"], stdout=output, stderr=subprocess.STDOUT)
+    check_refusals(t)
+    with open(SETTINGS, "w") as f:
+        f.write(f"CPU=\nSTALL_SECONDS={STALL}\n")
+    outputs = []
+    launcher = launch(outputs)
     listener = KlorListener()
     try:
         # The first run makes the Wine prefix.
@@ -152,14 +225,38 @@ def run_service(args, t):
         code, lines, out = status()
         t.check(code == 0 and lines == expected, f"status prints the six Statistics lines with the counts ({out})")
         t.check(not statistics_open(args), "status leaves the relay's windows alone")
+        # A stuck relay: its one thread stops, its status file ages.
+        os.kill(int(account_pids("-x", "NewUdpSrvr.exe")[0]), signal.SIGSTOP)
+        stopped = time.monotonic()
+        if not ended_for_stall(t, launcher, outputs[-1], stopped, STALL - 4, "has not renewed", "SIGSTOP"):
+            return
+        # What the unit does next, after its RestartSec. This run cannot
+        # renew the file (a folder holds its temporary name): the earlier
+        # run's file, left in place, must not count for it.
+        time.sleep(RESTART_SEC)
+        blocked = os.path.join(LOG_DIR, "NewUdpSrvr.prom.tmp")
+        os.mkdir(blocked)
+        started = time.monotonic()
+        launcher = launch(outputs)
+        up = wait_until(lambda: account_pids("-x", "NewUdpSrvr.exe") != [], 30, step=0.2)
+        took = time.monotonic() - stopped
+        t.check(up and took <= STALL + RESTART_SEC + 15, f"a relay runs again {took:.1f} s after the SIGSTOP "
+                f"(STALL_SECONDS={STALL}, RestartSec={RESTART_SEC})")
+        ended = ended_for_stall(t, launcher, outputs[-1], started, STALL + START_ALLOWANCE - 1, "wrote no",
+                                "a run that never renews the status file")
+        os.rmdir(blocked)
+        if not ended:
+            return
+        launcher = launch(outputs)
+        t.check(wait_until(lambda: status()[0] == 0, 60, step=1), "the next run comes up and renews the file")
         launcher.terminate()
         start = time.monotonic()
         try:
             launcher.wait(timeout=5)
         except subprocess.TimeoutExpired:
             pass
-        t.check(launcher.returncode is not None, f"SIGTERM ends the launcher within 5 s "
-                f"({time.monotonic() - start:.1f} s)")
+        t.check(launcher.returncode is not None and "newudpsrvr: stopped by SIGTERM" in text(outputs[-1]),
+                f"SIGTERM ends the launcher within 5 s, with a line ({time.monotonic() - start:.1f} s)")
         left = account_pids()
         t.check(left == [], f"and no process of {ACCOUNT} is left ({left})")
     finally:
@@ -168,8 +265,8 @@ def run_service(args, t):
             launcher.kill()
         launcher.wait(timeout=30)
         sh("pkill", "-KILL", "-u", ACCOUNT)  # what a failed stop left
-        output.seek(0)
-        print(output.read().strip())
+        for output in outputs:
+            print(text(output).strip())
 
 
 def main():
