@@ -297,6 +297,7 @@ int RunMessageLoop() {
     while ((got = GetMessageProc(&message, nullptr, 0, 0)) > 0) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
+        RenewOverdueStatusFile();
     }
     // A failed GetMessageA (-1) leaves the message as it was: no quit code.
     return got == 0 ? static_cast<int>(message.wParam) : 0;

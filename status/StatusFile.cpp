@@ -21,6 +21,12 @@ const char StatusModule[] = "In Status File";
 
 uint64_t StartedSeconds;
 
+// Whether the relay runs (between the start and the stop), and when the last
+// file was tried: a folder that refuses the file is tried once a period, not
+// once a message.
+bool StatusFileRunning;
+DWORD LastAttemptTick;
+
 // The send path stores only a tick count per datagram; it becomes a Unix
 // time here, once per file, when it has changed since the last file.
 uint32_t SeenSentTick[HOST_COUNT];
@@ -110,15 +116,23 @@ bool WriteTemporary(const std::string& text) {
 
 void StartStatusFile(HWND mainWindow) {
     StartedSeconds = UnixSecondsNow();
+    StatusFileRunning = true;
     WriteStatusFile();
     SetTimer(mainWindow, IDT_STATUSFILE, STATUS_FILE_PERIOD_MS, nullptr);
 }
 
 void StopStatusFile(HWND mainWindow) {
     KillTimer(mainWindow, IDT_STATUSFILE);
+    StatusFileRunning = false;
+}
+
+void RenewOverdueStatusFile() {
+    if (StatusFileRunning && GetTickCount() - LastAttemptTick >= 2 * STATUS_FILE_PERIOD_MS)
+        WriteStatusFile();
 }
 
 void WriteStatusFile() {
+    LastAttemptTick = GetTickCount();
     char klorGroup[ADDRESS_TEXT_SIZE + 1] = {};
     std::memcpy(klorGroup, LocalAddresses.SENDMCASTADD, sizeof LocalAddresses.SENDMCASTADD);
     if (!WriteTemporary(FormatStatusMetrics(TakeSample(klorGroup))))

@@ -16,3 +16,9 @@ void StopStatusFile(HWND mainWindow);
 // file (the next period tries again) with at most one event-log record per
 // cause and 10 s; it never waits.
 void WriteStatusFile();
+// The timer's message is made only while no posted message waits, so a relay
+// kept busy without a pause (traffic above what it can carry) would renew no
+// file and look stuck to a watchdog that restarts it. The main message loop
+// calls this after every message: it writes only once the timer has missed
+// two periods.
+void RenewOverdueStatusFile();

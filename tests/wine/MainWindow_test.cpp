@@ -331,6 +331,32 @@ TEST_F(MainWindowTest, FailedGetMessageEndsTheLoopWithExitCodeZero) {
     EXPECT_EQ(2, GetCalls);
 }
 
+// A queue that never runs dry: each call posts one more message first, so no
+// WM_TIMER is ever made, as under traffic above what the relay can carry.
+DWORD FloodEndTick;
+BOOL WINAPI FloodingGet(LPMSG message, HWND window, UINT first, UINT last) {
+    if (static_cast<LONG>(GetTickCount() - FloodEndTick) >= 0) {
+        *message = MSG{};
+        message->message = WM_QUIT;
+        return FALSE;
+    }
+    PostThreadMessageA(GetCurrentThreadId(), WM_USER + 52, 0, 0);
+    return GetMessageA(message, window, first, last);
+}
+
+// The status file is renewed by the loop itself when its timer is starved,
+// so that a busy relay never looks stuck to a watchdog.
+TEST_F(MainWindowTest, StatusFileIsRenewedWhileTheQueueNeverRunsDry) {
+    WriteSampleConfig({});
+    ASSERT_NE(nullptr, Start());
+    Drain();
+    ASSERT_TRUE(DeleteFileA("NewUdpSrvr.prom")); // the start's own file
+    FloodEndTick = GetTickCount() + 7000;        // the timer misses two periods
+    GetMessageProc = FloodingGet;
+    EXPECT_EQ(0, RunMessageLoop());
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("NewUdpSrvr.prom"));
+}
+
 int RefreshCount;
 LRESULT CALLBACK RefreshSpy(HWND w, UINT m, WPARAM wp, LPARAM lp) {
     if (m == WM_REFRESHSTATISTICS)
