@@ -5,3 +5,4 @@ GetMessageFn GetMessageProc = GetMessageA;
 MessageBeepFn MessageBeepProc = MessageBeep;
 WSAStartupFn WSAStartupProc = WSAStartup;
 SetSockOptFn SetSockOptProc = setsockopt;
+WriteProfileStringFn WritePrivateProfileStringProc = WritePrivateProfileStringA;

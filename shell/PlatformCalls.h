@@ -3,7 +3,7 @@
 // pointers: the program calls the system's own functions, and tests put failing
 // or counting ones in their place to reach what a working machine never shows
 // (no movable memory, a broken message queue, a socket library that will not
-// start, an option refused) and to count beeps. Each pointer starts as the
+// start, an option refused, a key that cannot be written) and to count beeps. Each pointer starts as the
 // system's function and is only ever replaced by a test.
 #include <winsock.h>
 #include <windows.h>
@@ -13,9 +13,11 @@ typedef BOOL(WINAPI* GetMessageFn)(LPMSG message, HWND window, UINT first, UINT 
 typedef BOOL(WINAPI* MessageBeepFn)(UINT type);
 typedef int(PASCAL* WSAStartupFn)(WORD version, LPWSADATA data);
 typedef int(PASCAL* SetSockOptFn)(SOCKET socket, int level, int option, const char* value, int length);
+typedef BOOL(WINAPI* WriteProfileStringFn)(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file);
 
 extern GlobalAllocFn GlobalAllocProc; // every movable block: the load's scratch record, each datagram
 extern GetMessageFn GetMessageProc;   // the main message loop
 extern MessageBeepFn MessageBeepProc; // the field procedure's refusal of a character or paste
 extern WSAStartupFn WSAStartupProc;   // the receive side's socket-library start-up
 extern SetSockOptFn SetSockOptProc;   // every option either channel sets
+extern WriteProfileStringFn WritePrivateProfileStringProc; // every key the configuration writes
