@@ -3,8 +3,9 @@
 // pointers: the program calls the system's own functions, and tests put failing
 // or counting ones in their place to reach what a working machine never shows
 // (no movable memory, a broken message queue, a socket library that will not
-// start, an option refused, a key that cannot be written) and to count beeps. Each pointer starts as the
-// system's function and is only ever replaced by a test.
+// start, an option refused, a key that cannot be written) and to count beeps.
+// Each pointer starts as the system's function and is only ever replaced by a
+// test.
 #include <winsock.h>
 #include <windows.h>
 
