@@ -101,7 +101,7 @@ void StoreHostSettings(const HostEntry* scratch, int host) {
 }
 
 int WriteConfigKey(const char* section, const char* key, const char* value) {
-    return WritePrivateProfileStringA(section, key, value, ConfigFileName) ? 1 : 0;
+    return WritePrivateProfileStringProc(section, key, value, ConfigFileName) ? 1 : 0;
 }
 
 int WriteHostSettings(const HostEntry* entry, unsigned short host) {

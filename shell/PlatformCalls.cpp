@@ -7,3 +7,4 @@ WSAStartupFn WSAStartupProc = WSAStartup;
 SetSockOptFn SetSockOptProc = setsockopt;
 BindFn BindProc = bind;
 SetThreadExecutionStateFn SetThreadExecutionStateProc = SetThreadExecutionState;
+WriteProfileStringFn WritePrivateProfileStringProc = WritePrivateProfileStringA;

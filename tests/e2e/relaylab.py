@@ -87,12 +87,21 @@ def host_keys(recv_port, group, send_port="6789"):
     return {"RECVUDPPORTID": str(recv_port), "RECVMCASTADDR": group, "SENDUDPPORTID": str(send_port)}
 
 
+class ProbeTimeout(Exception):
+    """winprobe gave no answer at all: a window it waits on or sends to hangs."""
+
+
 def probe(args, *words, timeout=60):
     """Runs winprobe; returns (exit code, output). The timeout is longer than
     any wait winprobe is given (30 s at most), with room for Wine's start, so
-    that a wait that runs out reads as winprobe's answer, not as an error."""
-    result = subprocess.run(["wine", args.probe, *map(str, words)], capture_output=True, text=True,
-                            timeout=timeout)
+    that a wait that runs out reads as winprobe's answer, not as an error.
+    Past it, ProbeTimeout names what winprobe was waiting for."""
+    command = " ".join(map(str, words))
+    try:
+        result = subprocess.run(["wine", args.probe, *map(str, words)], capture_output=True, text=True,
+                                timeout=timeout)
+    except subprocess.TimeoutExpired:
+        raise ProbeTimeout(f"winprobe {command!r} had no answer in {timeout} s") from None
     return result.returncode, result.stdout.replace("\r\n", "\n")
 
 
@@ -197,7 +206,14 @@ def run_in_lab(*runs):
     chosen = [run for run in runs if not args.only or run.__name__ in args.only.split(",")]
     t.check(len(chosen) > 0, f"the runs chosen exist ({args.only})")
     for run in chosen:
-        run(args, t)
+        try:
+            run(args, t)
+        except ProbeTimeout as timeout:
+            # The run's remaining checks cannot be made; the next run starts
+            # without its relay.
+            t.check(False, f"{run.__name__}: {timeout}")
+            for relay in Relay.running:
+                relay.kill()
     t.finish()
 
 

@@ -4,6 +4,7 @@
 #include "ConfigDialogDriver.h"
 
 #include "relay/RecvChannel.h"
+#include "shell/PlatformCalls.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ class ConfigDialog : public ::testing::Test {
     }
     void TearDown() override {
         UnhookWindowsHookEx(BoxCreationHook);
+        WritePrivateProfileStringProc = WritePrivateProfileStringA;
         EmptyStore();
     }
 };
@@ -474,6 +476,71 @@ TEST_F(ConfigDialog, FailedWriteIsToldAndNothingIsTakenAsStored) {
     UnhookWindowsHookEx(ConnectHook);
     EXPECT_EQ(RestartBoxes(), 0);
     EXPECT_EQ(FileValue("HOST0", "RECVMCASTADDR"), "239.2.2.1");
+}
+
+namespace {
+
+// The HOSTn sections cannot be written, as if the file had turned read-only
+// after the local addresses were saved; every other key is written.
+BOOL WINAPI HostKeysRefused(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
+    if (section != nullptr && std::strncmp(section, "HOST", 4) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return WritePrivateProfileStringA(section, key, value, file);
+}
+
+// The failure box's text as the operator reads it: the system's reason
+// without its line end, and this account for the icacls command.
+std::string SaveFailureBoxText(int host) {
+    char reason[256] = {};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_ACCESS_DENIED,
+                   0, reason, sizeof reason, nullptr);
+    std::string line = reason;
+    EXPECT_TRUE(line.size() > 2 && line.substr(line.size() - 2) == "\r\n") << "a line end to strip: " << line;
+    line.resize(line.size() > 2 ? line.size() - 2 : 0);
+    char user[128] = {}, domain[128] = {};
+    DWORD userSize = sizeof user;
+    GetUserNameA(user, &userSize);
+    GetEnvironmentVariableA("USERDOMAIN", domain, sizeof domain);
+    const std::string path = ConfigFilePath();
+    return "Error in writing " + path + ":\n" + line + "\n\nHost " + std::to_string(host) +
+           " is not saved; your entries stay in the dialog.\n\nTo change the configuration, close this "
+           "server first, then start it again with Run as administrator.\nOr have an administrator give this "
+           "account the right to change the file:\nicacls \"" +
+           path + "\" /grant \"" + domain + "\\" + user + "\":M";
+}
+
+} // namespace
+
+// Only the host's section fails: the local addresses are saved, then the box
+// tells in full why the host is not, for a new host and a modified one; the
+// new host gets no list line and OK connects neither.
+TEST_F(ConfigDialog, HostSectionThatCannotBeSavedIsToldAndNotListed) {
+    StoreLocalAddresses();
+    StoreHost(0);
+    WritePrivateProfileStringProc = HostKeysRefused;
+    ConnectHook = SetWindowsHookExA(WH_GETMESSAGE, NoteConnect, nullptr, GetCurrentThreadId());
+    DriveDialog(ConfigCaption, OpenConfigure, [](HWND dialog) {
+        for (int host : {1, 0}) {
+            TypeHost(dialog, host == 1 ? "1" : "0", "239.9.9.9", "6789");
+            if (host == 0)
+                AddModifyAnsweringYes(dialog);
+            BoxAnswerer failure(ConfigBoxCaption, MB_OK | MB_ICONERROR, IDOK);
+            if (host == 1)
+                Click(dialog, IDC_ADDMODIFY);
+            EXPECT_TRUE(WaitUntil(5000, [&] { return failure.Answered() == 1; })) << "host " << host;
+            EXPECT_EQ(failure.LastText(), SaveFailureBoxText(host));
+        }
+        EXPECT_EQ(ListLines(dialog, IDC_HOSTLIST),
+                  std::vector<std::string>{
+                      "Host0            7000                 239.2.2.1                           6789"});
+        EXPECT_EQ(PressOk(dialog), std::vector<int>(6, 0));
+    });
+    UnhookWindowsHookEx(ConnectHook);
+    EXPECT_EQ(HostConfigured[1], 0);
+    EXPECT_EQ(FileValue("LOCAL_DTE_ADDR", "HOSTSIDEIPADDRESS"), "198.51.100.1") << "written before the host";
+    EXPECT_EQ(FileValue("HOST1", "RECVUDPPORTID"), "");
 }
 
 // With host 1 lacking its group the list stops before it, so list positions

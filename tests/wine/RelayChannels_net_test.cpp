@@ -411,6 +411,53 @@ TEST_F(RelayTraffic, OneHostsBadDestinationCostsTheOthersNothing) {
     EXPECT_EQ(HostCounters[0].sent, 0);
 }
 
+// Steady traffic on six hosts for 2 s, a round every 2 ms, then the moment of
+// it that a look of the channel check may meet: each channel has read since
+// the last look, a datagram still waits, and its next read notification is
+// not queued yet. A busy channel is not taken for stalled.
+TEST_F(RelayTraffic, SteadyTrafficIsNoStall) {
+    for (int h = 0; h < 6; ++h)
+        ConfigureHost(h);
+    StartChannels();
+    for (unsigned h = 0; h < 6; ++h)
+        Connect(h);
+    auto round = [&](int count) {
+        for (int h = 0; h < 6; ++h)
+            for (int i = 0; i < count; ++i) {
+                const sockaddr_in to = HostGroup(h);
+                sendto(sender_, "steady", 6, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+            }
+    };
+    DWORD last = GetTickCount();
+    PumpMessages(2000, [&] {
+        if (GetTickCount() - last >= 2) {
+            last = GetTickCount();
+            round(1);
+        }
+        return false;
+    });
+    PumpMessages(200);
+    round(2);
+    Sleep(200);
+    std::vector<WPARAM> served; // one notification a channel, the others taken away
+    MSG notice;
+    for (int taken = 0;
+         taken < 1000 && PeekMessageA(&notice, RecvChannelWindow, WM_SOCKETEVENT, WM_SOCKETEVENT, PM_REMOVE);
+         ++taken)
+        if (std::find(served.begin(), served.end(), notice.wParam) == served.end()) {
+            served.push_back(notice.wParam);
+            DispatchMessageA(&notice);
+        }
+    ASSERT_EQ(served.size(), 6u);
+    for (int h = 0; h < 6; ++h) {
+        u_long waiting = 0;
+        ASSERT_EQ(ioctlsocket(HostChannel[h].socket, FIONREAD, &waiting), 0);
+        EXPECT_GT(waiting, 0u) << "host " << h << "'s second datagram waits";
+    }
+    SendMessageA(RecvChannelWindow, WM_TIMER, IDT_CHANNELCHECK, 0);
+    ExpectSequence(LogLines("Read notification missing"), {});
+}
+
 // The KLOR-side address set to the host-side one, the sending group to host
 // 2's group and its sending port to 23067 (0x5A1B, port 7002 on the wire):
 // what the relay sends for host 2 comes back into host 2's channel. It is not

@@ -164,8 +164,9 @@ TEST_F(RelayChannels, FailedSendChannelDiscardsAndRetries) {
         EXPECT_TRUE(Freed(block));
 }
 
-// A hand-off for a host outside 0..5 is freed and counted nowhere, whether or
-// not the channel is failed; so is a datagram whose post cannot be made.
+// A hand-off for a host outside 0..5 (6 is the first past the tables) is
+// freed and counted nowhere, whether or not the channel is failed; so is a
+// datagram whose post cannot be made.
 TEST_F(RelayChannels, HandOffForNoHostIsFreed) {
     SetLocal("239.1.1.1", "198.51.100.1", Missing);
     StartChannels();
@@ -177,6 +178,8 @@ TEST_F(RelayChannels, HandOffForNoHostIsFreed) {
                                      reinterpret_cast<LPARAM>(block)));
             PumpMessages(50);
             EXPECT_TRUE(Freed(block)) << "host " << host;
+            // A failed channel would arm the host's retry: no host, no timer.
+            EXPECT_FALSE(KillTimer(SendChannelWindow, RetryTimerId(host))) << "host " << host;
         }
     }
     PumpMessages(100);
