@@ -13,6 +13,26 @@ const char ReceivedFamily[] = "newudpsrvr_datagrams_received_total";
 const char SentFamily[] = "newudpsrvr_datagrams_sent_total";
 const char ReceivingFamily[] = "newudpsrvr_receiving";
 
+// A label value as written in the file, without its quotes.
+std::string EscapeLabelValue(const char* text, size_t length) {
+    std::string out;
+    for (size_t i = 0; text != nullptr && i < length; ++i) {
+        const unsigned char c = text[i];
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '"')
+            out += "\\\"";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c >= 0x80) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else
+            out += static_cast<char>(c);
+    }
+    return out;
+}
+
 void AppendFamilyHead(std::string& out, const char* name, const char* type, const char* help) {
     out += "# HELP ";
     out += name;
@@ -177,25 +197,6 @@ bool ParseHostLine(const std::string& line, HostLine& parsed) {
 }
 
 } // namespace
-
-std::string EscapeLabelValue(const char* text, size_t length) {
-    std::string out;
-    for (size_t i = 0; text != nullptr && i < length; ++i) {
-        const unsigned char c = text[i];
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '"')
-            out += "\\\"";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c >= 0x80) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else
-            out += static_cast<char>(c);
-    }
-    return out;
-}
 
 std::string FormatStatusMetrics(const StatusSample& sample) {
     std::string out;

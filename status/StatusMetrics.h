@@ -36,9 +36,6 @@ struct StatusSample {
 // makes a valid file and reads back byte for byte.
 std::string FormatStatusMetrics(const StatusSample& sample);
 
-// A label value as written in the file, without its quotes.
-std::string EscapeLabelValue(const char* text, size_t length);
-
 // A host as read back from the file's lines; `address` is the group label's
 // text, cut to the configuration field's length.
 struct StatusHostReading {

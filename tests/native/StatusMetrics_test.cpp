@@ -80,9 +80,12 @@ TEST(StatusMetrics, WritesEachFamilyWithItsTypeAndTheHostsFigures) {
 // A label value takes the format's three escapes; a byte from 0x80 up is
 // the UTF-8 of its Latin-1 character; nothing else changes.
 TEST(StatusMetrics, EscapesLabelValues) {
-    const char odd[] = "a\\b\"c\nd\te\xE9\x80";
-    EXPECT_EQ(EscapeLabelValue(odd, sizeof odd - 1), "a\\\\b\\\"c\\nd\te\xC3\xA9\xC2\x80");
-    EXPECT_EQ(EscapeLabelValue(nullptr, 5), "");
+    StatusSample sample = Sample();
+    sample.klorGroup = "a\\b\"c\nd\te\xE9\x80";
+    EXPECT_TRUE(Holds(FormatStatusMetrics(sample),
+                      "newudpsrvr_klor_group_info{group=\"a\\\\b\\\"c\\nd\te\xC3\xA9\xC2\x80\"} 1"));
+    sample.klorGroup = nullptr;
+    EXPECT_TRUE(Holds(FormatStatusMetrics(sample), "newudpsrvr_klor_group_info{group=\"\"} 1"));
 }
 
 // Whatever the configuration holds, the file reads back into the dialog's
