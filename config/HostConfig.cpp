@@ -4,7 +4,6 @@
 
 HostEntry HostTable[HOST_COUNT];
 LocalAddressTexts LocalAddresses;
-LocalAddressTexts LocalAddressFileBuffers;
 LocalAddressTexts StartupAddresses;
 
 int HostConfigured[HOST_COUNT];

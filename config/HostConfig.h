@@ -28,9 +28,6 @@ struct LocalAddressTexts {
 
 extern HostEntry HostTable[HOST_COUNT];
 extern LocalAddressTexts LocalAddresses;
-// Separate file buffers of the three local addresses: the load reads into
-// them, the configuration dialog fills them just before writing a key.
-extern LocalAddressTexts LocalAddressFileBuffers;
 
 // The local addresses as loaded at start-up, which the relay's channels were
 // set up with: a stored interface address that differs needs a restart.

@@ -245,12 +245,11 @@ bool TakeHostValues(HWND dialog, Accepted& accepted) {
 
 // A local address typed into, or changed in any other way (a paste, the
 // Delete key), is written, and taken into the store once it is on file.
-bool SaveLocalAddress(int flag, const char* key, const char* value, char* fileBuffer, char* storedValue) {
+bool SaveLocalAddress(int flag, const char* key, const char* value, char* storedValue) {
     if (!flag && std::strcmp(value, storedValue) == 0)
         return true;
     if (!WriteConfigKey(LocalAddressSection, key, value))
         return false;
-    CopyText(fileBuffer, ADDRESS_TEXT_SIZE, value);
     CopyText(storedValue, ADDRESS_TEXT_SIZE, value);
     return true;
 }
@@ -258,13 +257,12 @@ bool SaveLocalAddress(int flag, const char* key, const char* value, char* fileBu
 // Step 10; false at the first key that could not be written.
 bool SaveAccepted(int host, const Accepted& accepted) {
     const LocalAddressTexts& taken = accepted.addresses;
-    LocalAddressTexts& file = LocalAddressFileBuffers;
-    return SaveLocalAddress(SendMcastModified, "SENDMCASTADD", taken.SENDMCASTADD, file.SENDMCASTADD,
+    return SaveLocalAddress(SendMcastModified, "SENDMCASTADD", taken.SENDMCASTADD,
                             LocalAddresses.SENDMCASTADD) &&
            SaveLocalAddress(HostSideModified, "HOSTSIDEIPADDRESS", taken.HOSTSIDEIPADDRESS,
-                            file.HOSTSIDEIPADDRESS, LocalAddresses.HOSTSIDEIPADDRESS) &&
+                            LocalAddresses.HOSTSIDEIPADDRESS) &&
            SaveLocalAddress(KLORSideModified, "KLORSIDEIPADDRESS", taken.KLORSIDEIPADDRESS,
-                            file.KLORSIDEIPADDRESS, LocalAddresses.KLORSIDEIPADDRESS) &&
+                            LocalAddresses.KLORSIDEIPADDRESS) &&
            WriteHostSettings(&accepted.entry, static_cast<unsigned short>(host));
 }
 
