@@ -20,13 +20,14 @@ void HostSectionName(char (&section)[16], unsigned host) {
     std::snprintf(section, sizeof section, "HOST%u", host);
 }
 
-// Reads one local address into its file buffer; copies it to the working
-// value unless the key is missing (the default "?" comes back).
-bool LoadLocalAddress(const char* key, char* fileBuffer, char* workingValue) {
-    GetPrivateProfileStringA(LocalAddressSection, key, "?", fileBuffer, ADDRESS_TEXT_SIZE, ConfigFileName);
-    if (fileBuffer[0] == '?')
+// Reads one local address; copies it to the working value unless the key is
+// missing (the default "?" comes back) or its value begins with '?'.
+bool LoadLocalAddress(const char* key, char* workingValue) {
+    char value[ADDRESS_TEXT_SIZE];
+    GetPrivateProfileStringA(LocalAddressSection, key, "?", value, ADDRESS_TEXT_SIZE, ConfigFileName);
+    if (value[0] == '?')
         return false;
-    std::memcpy(workingValue, fileBuffer, ADDRESS_TEXT_SIZE);
+    std::memcpy(workingValue, value, ADDRESS_TEXT_SIZE);
     return true;
 }
 
@@ -53,32 +54,9 @@ void ReleaseScratch() {
     Scratch = nullptr;
 }
 
-} // namespace
-
-int GetParamsFromINIFile(HWND mainWindow) {
-    if (!ObtainScratch(mainWindow))
-        return 0;
-    std::memset(Scratch, 0, sizeof(HostEntry));
-    LocalAddressTexts& file = LocalAddressFileBuffers;
-    if (LoadLocalAddress("SENDMCASTADD", file.SENDMCASTADD, LocalAddresses.SENDMCASTADD) &&
-        LoadLocalAddress("HOSTSIDEIPADDRESS", file.HOSTSIDEIPADDRESS, LocalAddresses.HOSTSIDEIPADDRESS) &&
-        LoadLocalAddress("KLORSIDEIPADDRESS", file.KLORSIDEIPADDRESS, LocalAddresses.KLORSIDEIPADDRESS)) {
-        for (int host = 0; host < HOST_COUNT; ++host) {
-            ReadHostSettings(Scratch, host);
-            StoreHostSettings(Scratch, host);
-        }
-        ReleaseScratch();
-    } else {
-        // Without its local addresses the relay cannot run: ask the operator.
-        PostMessageA(mainWindow, WM_SYSCOMMAND, IDM_CONFIGURE, 0);
-    }
-    StartupAddresses = LocalAddresses; // what the channels are set up with
-    return 1;
-}
-
+// Host `host`'s section into the scratch record; a receiving port other than
+// exactly "?" configures the host.
 void ReadHostSettings(HostEntry* scratch, int host) {
-    if (host < 0 || host >= HOST_COUNT)
-        return; // no such host channel: nothing to read into the tables
     char section[16];
     HostSectionName(section, static_cast<unsigned>(host));
     GetPrivateProfileStringA(section, "RECVUDPPORTID", "?", scratch->RECVUDPPORTID, PORT_TEXT_SIZE,
@@ -91,13 +69,34 @@ void ReadHostSettings(HostEntry* scratch, int host) {
                              ConfigFileName);
 }
 
+// The scratch record into host `host`'s table entry, cleared first.
 void StoreHostSettings(const HostEntry* scratch, int host) {
-    if (host < 0 || host >= HOST_COUNT)
-        return;
     std::memset(&HostTable[host], 0, sizeof(HostEntry));
     std::memcpy(HostTable[host].RECVUDPPORTID, scratch->RECVUDPPORTID, PORT_TEXT_SIZE);
     std::memcpy(HostTable[host].RECVMCASTADDR, scratch->RECVMCASTADDR, ADDRESS_TEXT_SIZE);
     std::memcpy(HostTable[host].SENDUDPPORTID, scratch->SENDUDPPORTID, PORT_TEXT_SIZE);
+}
+
+} // namespace
+
+int GetParamsFromINIFile(HWND mainWindow) {
+    if (!ObtainScratch(mainWindow))
+        return 0;
+    std::memset(Scratch, 0, sizeof(HostEntry));
+    if (LoadLocalAddress("SENDMCASTADD", LocalAddresses.SENDMCASTADD) &&
+        LoadLocalAddress("HOSTSIDEIPADDRESS", LocalAddresses.HOSTSIDEIPADDRESS) &&
+        LoadLocalAddress("KLORSIDEIPADDRESS", LocalAddresses.KLORSIDEIPADDRESS)) {
+        for (int host = 0; host < HOST_COUNT; ++host) {
+            ReadHostSettings(Scratch, host);
+            StoreHostSettings(Scratch, host);
+        }
+        ReleaseScratch();
+    } else {
+        // Without its local addresses the relay cannot run: ask the operator.
+        PostMessageA(mainWindow, WM_SYSCOMMAND, IDM_CONFIGURE, 0);
+    }
+    StartupAddresses = LocalAddresses; // what the channels are set up with
+    return 1;
 }
 
 int WriteConfigKey(const char* section, const char* key, const char* value) {

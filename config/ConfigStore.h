@@ -8,9 +8,10 @@
 extern const char ConfigFileName[];      // "NEWUDPSRVR.INI"
 extern const char LocalAddressSection[]; // "LOCAL_DTE_ADDR"
 
+// Loads LocalAddresses, HostTable and HostConfigured at start-up. A missing
+// local address stops the load and posts the Configure command to
+// `mainWindow`; 0 only when no scratch memory could be had (after its box).
 int GetParamsFromINIFile(HWND mainWindow);
-void ReadHostSettings(HostEntry* scratch, int host);
-void StoreHostSettings(const HostEntry* scratch, int host);
 // Writes one key; 0 when NEWUDPSRVR.INI could not be written, with the
 // reason in GetLastError.
 int WriteConfigKey(const char* section, const char* key, const char* value);

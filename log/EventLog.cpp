@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "config/HostCount.h"
+
 const char EventLogName[] = "UDPMessages.Log";
 uint32_t EventLogRecords;
 
@@ -20,7 +22,10 @@ void GetLogTimeStamps(char* lineTime, char* fileStem) {
 
 void WriteLogRecord(const char* module, uint32_t hostIndex, int32_t errorCode, const char* message,
                     const char* portText, const char* addressText) {
-    if (!IsLoggedHost(hostIndex))
+    // Only the low 16 bits of a host index name the host; the high 16 bits may
+    // carry other data (a datagram length). Hosts that do not exist get no record.
+    const uint16_t host = static_cast<uint16_t>(hostIndex & 0xFFFFu);
+    if (host >= HOST_COUNT)
         return;
     // Opened per record and closed at once, so each record is on disk when
     // this returns and no handle stays open; a log that cannot be opened, or
@@ -31,7 +36,7 @@ void WriteLogRecord(const char* module, uint32_t hostIndex, int32_t errorCode, c
     char lineTime[LogTimeTextSize];
     char fileStem[LogTimeTextSize];
     GetLogTimeStamps(lineTime, fileStem);
-    WriteLogLine(file, lineTime, module, hostIndex, errorCode, message, portText, addressText);
+    WriteLogLine(file, lineTime, module, host, errorCode, message, portText, addressText);
     if (std::fclose(file) == 0)
         ++EventLogRecords;
 }

@@ -1,6 +1,7 @@
 #pragma once
-// UDPMessages.Log: one line per socket failure, appended in the working
-// directory; moved aside at start-up once it has reached LogRotateLimit.
+// UDPMessages.Log: one line per failure or event the operator is to know
+// of, appended in the working directory; moved aside at start-up once it has
+// reached LogRotateLimit.
 #include <cstdint>
 
 extern const char EventLogName[]; // "UDPMessages.Log"

@@ -1,9 +1,16 @@
 #include "log/LogFormat.h"
 
-#include "config/HostConfig.h"
+namespace {
 
+// Upper-case month abbreviations indexed by tm_mon (0 is January).
 const char MonthNames[12][4] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                 "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+
+const char* TextOrEmpty(const char* text) {
+    return text ? text : "";
+}
+
+} // namespace
 
 void FormatLogTimeStamps(const std::tm& time, char* lineTime, char* fileStem) {
     const char* month = time.tm_mon >= 0 && time.tm_mon < 12 ? MonthNames[time.tm_mon] : "???";
@@ -19,23 +26,9 @@ void FormatLogTimeStamps(const std::tm& time, char* lineTime, char* fileStem) {
         fileStem[0] = '\0';
 }
 
-bool IsLoggedHost(uint32_t hostIndex) {
-    return (hostIndex & 0xFFFFu) < HOST_COUNT;
-}
-
-// The low 16 bits read as a signed 16-bit number.
-static int LoggedHostNumber(uint32_t hostIndex) {
-    const int low = static_cast<int>(hostIndex & 0xFFFFu);
-    return low < 0x8000 ? low : low - 0x10000;
-}
-
-static const char* TextOrEmpty(const char* text) {
-    return text ? text : "";
-}
-
-void WriteLogLine(std::FILE* file, const char* lineTime, const char* module, uint32_t hostIndex,
-                  int32_t errorCode, const char* message, const char* portText, const char* addressText) {
-    std::fprintf(file, "%s %10d %10d  %10s %10s %15s %s\n", TextOrEmpty(lineTime),
-                 LoggedHostNumber(hostIndex), static_cast<int>(errorCode), TextOrEmpty(module),
-                 TextOrEmpty(portText), TextOrEmpty(addressText), TextOrEmpty(message));
+void WriteLogLine(std::FILE* file, const char* lineTime, const char* module, uint16_t host, int32_t errorCode,
+                  const char* message, const char* portText, const char* addressText) {
+    std::fprintf(file, "%s %10d %10d  %10s %10s %15s %s\n", TextOrEmpty(lineTime), static_cast<int>(host),
+                 static_cast<int>(errorCode), TextOrEmpty(module), TextOrEmpty(portText),
+                 TextOrEmpty(addressText), TextOrEmpty(message));
 }

@@ -2,14 +2,6 @@
 
 #include <cstring>
 
-uint16_t PortNumber(const char* portText) {
-    unsigned long value = 0;
-    const char* c = portText;
-    for (; *c >= '0' && *c <= '9' && value <= 65535; ++c)
-        value = value * 10 + static_cast<unsigned>(*c - '0');
-    return *c == '\0' && c != portText && value >= 1 && value <= 65535 ? static_cast<uint16_t>(value) : 0;
-}
-
 bool IsBindableLocalAddress(uint32_t address, const uint32_t* machine, size_t count) {
     if (address == 0)
         return true;

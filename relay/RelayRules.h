@@ -1,6 +1,7 @@
 #pragma once
-// Windows-free rules of the relay engine: the send side's port fields and
-// which local addresses a channel may bind.
+// Windows-free rules of the relay engine: which local addresses a channel may
+// bind, the record gate, which socket errors mean what, how an interface
+// changed. The port text rule is the configuration's (config/HostConfig.h).
 #include <cstddef>
 #include <cstdint>
 
@@ -11,14 +12,6 @@ enum : unsigned { RETRY_PERIOD_MS = 10000 };
 // The multicast time to live that both channels set on their sockets: enough
 // hops for the KLOR network's routers.
 enum : int { MulticastTtl = 64 };
-
-// The port a configured port text names: a number from 1 to 65535 in decimal
-// digits and nothing else; 0 for any other text ("", "?5", "0", "65536",
-// " 5"), which names no port and sets no channel up. The send side stores the
-// value as it is in a sockaddr_in port field, not converted to network byte
-// order, which is what KLOR-side receivers expect ("6789" arrives at port
-// 34074 on a little-endian machine); the receive side converts it.
-uint16_t PortNumber(const char* portText);
 
 // Whether a channel may bind to `address` (an IPv4 address as stored in
 // s_addr, network byte order): the wildcard address, the loopback network, or

@@ -44,16 +44,12 @@ bool IsField(int id) {
     return false;
 }
 
-void ShowHelpText(HWND dialog, const char* text) {
-    SetDlgItemTextA(dialog, IDC_HELPLINE, text);
-}
-
 // One of the three errors that stay on the help line: it locks the line for
 // the rest of the run. Lock first: changing the line's text sends the dialog
 // messages of its own, whose button help would otherwise cover the error.
 void ShowHelpLineError(HWND dialog, const char* text) {
     HelpLineLocked = 1;
-    ShowHelpText(dialog, text);
+    SetDlgItemTextA(dialog, IDC_HELPLINE, text);
 }
 
 // The focus goes to the refused field before the box opens.
@@ -96,12 +92,21 @@ void FillFromStore(HWND dialog) {
     SetDlgItemTextA(dialog, IDC_SENDMCAST, LocalAddresses.SENDMCASTADD);
 }
 
+// Text limits, the field procedure, centring: the dialog's preparation at
+// every opening.
+void PrepareConfigDialog(HWND dialog) {
+    for (const auto& field : FieldLimits)
+        SendDlgItemMessageA(dialog, field.id, EM_LIMITTEXT, field.limit, 0);
+    SubclassEditControls(dialog);
+    CentreDialog(dialog);
+}
+
 INT_PTR OpenConfigDialog(HWND dialog) {
     ClearChangeFlags();
     PrepareConfigDialog(dialog);
     FillFromStore(dialog);
     SetFocus(GetDlgItem(dialog, IDC_SENDMCAST));
-    ShowHelpText(dialog, HelpTexts[IDC_KLORSIDE - IDC_HOSTNUMBER]);
+    ShowControlHelp(IDC_KLORSIDE);
     for (int host = 0; host < HOST_COUNT && IsListedAtOpening(HostTable[host]); ++host)
         AddListLine(dialog, "Host%d %15s %25s %30s", host);
     return FALSE; // the focus is set
@@ -139,7 +144,8 @@ void ListNotification(HWND dialog) {
         ShowFocusHelp();
 }
 
-// Add/Modify step 1: the host number, or -1 after its error.
+// The host that Add/Modify is for, from the host number field; -1 after the
+// host-number error when the field is empty or names no host.
 int ReadHostNumber(HWND dialog) {
     char text[FieldTextSize] = {};
     GetDlgItemTextA(dialog, IDC_HOSTNUMBER, text, sizeof text);
@@ -153,8 +159,8 @@ int ReadHostNumber(HWND dialog) {
     return static_cast<int>(host);
 }
 
-// Steps 2 and 3: hosts are added in order, and a configured one is only
-// overwritten when the operator says so.
+// Hosts are added in order, and a configured one is only overwritten when
+// the operator says so.
 bool MayAddOrModify(HWND dialog, int host) {
     if (!HostConfigured[host] && host > 0 && !HostConfigured[host - 1]) {
         char message[64];
@@ -193,7 +199,9 @@ bool TakeAddress(HWND dialog, int fieldId, char* value, bool emptyIsChange, cons
     return true;
 }
 
-// Steps 4 to 6.
+// The three local addresses: the sending group when changed, the two
+// interface addresses when changed or still empty (an empty one is always
+// refused), each through the address check.
 bool TakeLocalAddresses(HWND dialog, Accepted& accepted) {
     LocalAddressTexts& taken = accepted.addresses;
     return TakeAddress(dialog, IDC_SENDMCAST, taken.SENDMCASTADD, false, "Invalid Sending Multicast Address.",
@@ -204,7 +212,8 @@ bool TakeLocalAddresses(HWND dialog, Accepted& accepted) {
                        "Invalid IP Address towards KLOR.", accepted.changed);
 }
 
-// Step 7: the receiving port is taken as typed.
+// The receiving port is taken as typed: neither its value nor its emptiness
+// is checked.
 void TakeReceivingPort(HWND dialog, Accepted& accepted) {
     char text[PORT_TEXT_SIZE] = {};
     GetDlgItemTextA(dialog, IDC_RECVPORT, text, sizeof text);
@@ -214,8 +223,9 @@ void TakeReceivingPort(HWND dialog, Accepted& accepted) {
     }
 }
 
-// Step 9: checked whether changed or not. A text longer than the port's
-// five characters is refused too: it could not be stored whole.
+// The sending port must lie in 6789..64999, whether it changed or not. A
+// text longer than the port's five characters is refused too: it could not
+// be stored whole.
 bool TakeSendingPort(HWND dialog, Accepted& accepted) {
     char text[SendPortTextSize] = {};
     GetDlgItemTextA(dialog, IDC_SENDPORT, text, sizeof text);
@@ -235,7 +245,8 @@ bool TakeSendingPort(HWND dialog, Accepted& accepted) {
     return true;
 }
 
-// Steps 7 to 9.
+// The host's receiving port, its receiving group (checked when changed) and
+// its sending port.
 bool TakeHostValues(HWND dialog, Accepted& accepted) {
     TakeReceivingPort(dialog, accepted);
     return TakeAddress(dialog, IDC_RECVMCAST, accepted.entry.RECVMCASTADDR, false,
@@ -245,26 +256,25 @@ bool TakeHostValues(HWND dialog, Accepted& accepted) {
 
 // A local address typed into, or changed in any other way (a paste, the
 // Delete key), is written, and taken into the store once it is on file.
-bool SaveLocalAddress(int flag, const char* key, const char* value, char* fileBuffer, char* storedValue) {
+bool SaveLocalAddress(int flag, const char* key, const char* value, char* storedValue) {
     if (!flag && std::strcmp(value, storedValue) == 0)
         return true;
     if (!WriteConfigKey(LocalAddressSection, key, value))
         return false;
-    CopyText(fileBuffer, ADDRESS_TEXT_SIZE, value);
     CopyText(storedValue, ADDRESS_TEXT_SIZE, value);
     return true;
 }
 
-// Step 10; false at the first key that could not be written.
+// The local addresses to write, then the host's section; false at the first
+// key that could not be written.
 bool SaveAccepted(int host, const Accepted& accepted) {
     const LocalAddressTexts& taken = accepted.addresses;
-    LocalAddressTexts& file = LocalAddressFileBuffers;
-    return SaveLocalAddress(SendMcastModified, "SENDMCASTADD", taken.SENDMCASTADD, file.SENDMCASTADD,
+    return SaveLocalAddress(SendMcastModified, "SENDMCASTADD", taken.SENDMCASTADD,
                             LocalAddresses.SENDMCASTADD) &&
            SaveLocalAddress(HostSideModified, "HOSTSIDEIPADDRESS", taken.HOSTSIDEIPADDRESS,
-                            file.HOSTSIDEIPADDRESS, LocalAddresses.HOSTSIDEIPADDRESS) &&
+                            LocalAddresses.HOSTSIDEIPADDRESS) &&
            SaveLocalAddress(KLORSideModified, "KLORSIDEIPADDRESS", taken.KLORSIDEIPADDRESS,
-                            file.KLORSIDEIPADDRESS, LocalAddresses.KLORSIDEIPADDRESS) &&
+                            LocalAddresses.KLORSIDEIPADDRESS) &&
            WriteHostSettings(&accepted.entry, static_cast<unsigned short>(host));
 }
 
@@ -277,8 +287,8 @@ void ReportSaveFailure(HWND dialog, int host) {
     MessageBoxA(dialog, text, BoxCaption, MB_OK | MB_ICONERROR);
 }
 
-// Step 11: a new host's line is added; a modified one's is replaced. The
-// line is found by its host, not by its position.
+// The host's list line: a new host's is added; a modified one's is
+// replaced, found by its host, not by its position.
 void UpdateListLine(HWND dialog, int host) {
     if (!HostConfigured[host]) {
         AddListLine(dialog, "Host%d %10s %25s %5s", host);
@@ -378,27 +388,9 @@ void ConfigCommand(HWND dialog, int id, int code) {
 
 // The buttons report no focus changes of their own: their help is shown
 // from whatever message comes next.
-void ShowButtonHelp(HWND dialog) {
-    HWND focus = GetFocus();
-    if (focus == nullptr || HelpLineLocked || !IsChild(dialog, focus))
-        return;
-    const int id = GetDlgCtrlID(focus);
-    if (id >= IDC_ADDMODIFY && id <= IDC_CONFIG_CANCEL)
-        ShowHelpText(dialog, HelpTexts[id - IDC_HOSTNUMBER]);
-}
-
-} // namespace
-
-int ShowConfigDialog(HWND owner) {
-    DialogBoxParamA(AppInstance, "SYSCFGBOX", owner, ConfigDialogProc, 0);
-    return 1;
-}
-
-void PrepareConfigDialog(HWND dialog) {
-    for (const auto& field : FieldLimits)
-        SendDlgItemMessageA(dialog, field.id, EM_LIMITTEXT, field.limit, 0);
-    SubclassEditControls(dialog);
-    CentreDialog(dialog);
+void ShowButtonHelp() {
+    if (!HelpLineLocked)
+        ShowFocusHelp(IDC_ADDMODIFY, IDC_CONFIG_CANCEL);
 }
 
 INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
@@ -411,9 +403,15 @@ INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wparam, LPAR
         return TRUE;
     case WM_CLOSE:
         EndDialog(dialog, 0);
-        ShowButtonHelp(dialog);
+        ShowButtonHelp();
         return TRUE;
     }
-    ShowButtonHelp(dialog);
+    ShowButtonHelp();
     return FALSE;
+}
+
+} // namespace
+
+void ShowConfigDialog(HWND owner) {
+    DialogBoxParamA(AppInstance, "SYSCFGBOX", owner, ConfigDialogProc, 0);
 }

@@ -4,9 +4,5 @@
 // OK applies them to the running relay.
 #include <windows.h>
 
-// Runs the dialog modally over the owner; returns 1 once it has ended.
-int ShowConfigDialog(HWND owner);
-// Text limits, the field procedure, centring: the dialog's preparation at
-// every opening.
-void PrepareConfigDialog(HWND dialog);
-INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+// Runs the dialog modally over the owner; returns once it has ended.
+void ShowConfigDialog(HWND owner);

@@ -8,9 +8,14 @@
 #include "shell/PlatformCalls.h"
 
 HWND ConfigDialogWindow;
-WNDPROC SavedEditProcs[8];
 int HelpLineLocked;
 
+namespace {
+
+// The edit fields' own procedures, by control id - 2000 (slot 3 unused).
+WNDPROC SavedEditProcs[8];
+
+// Help texts by control id - 2000, for controls 2000..2011.
 const char* const HelpTexts[12] = {
     "Enter Host Number to be Added/Modified.",
     "Enter Corresponding Receiving Port Number.",
@@ -25,8 +30,6 @@ const char* const HelpTexts[12] = {
     "Press this button to Changes be effective.",
     "Press this button to disappear the box.",
 };
-
-namespace {
 
 enum : int { FirstField = IDC_HOSTNUMBER, LastField = IDC_KLORSIDE, LastHelped = IDC_CONFIG_CANCEL };
 enum : WPARAM { TabChar = 9 };
@@ -69,6 +72,12 @@ LRESULT PassOn(HWND field, int controlId, UINT message, WPARAM wparam, LPARAM lp
     if (controlId < FirstField || controlId > LastField)
         return DefWindowProcA(field, message, wparam, lparam); // never installed on such a window
     return CallWindowProcA(SavedEditProcs[controlId - FirstField], field, message, wparam, lparam);
+}
+
+// Focus to the next tab stop after `controlId`, or the one before it when
+// `previous` is 1.
+void MoveDialogFocus(HWND dialog, int controlId, int previous) {
+    SetFocus(GetNextDlgTabItem(dialog, GetDlgItem(dialog, controlId), previous == 1));
 }
 
 // A typed character: the help line is cleared whatever comes; Tab moves the
@@ -141,6 +150,13 @@ LRESULT CALLBACK FilterFieldMessage(HWND field, UINT message, WPARAM wparam, LPA
     return PassOn(field, controlId, message, wparam, lparam);
 }
 
+// Everything the field procedure does, the fields' own procedures included,
+// runs under the fatal exception guard.
+LRESULT CALLBACK SrvrConfigChildProc(HWND field, UINT message, WPARAM wparam, LPARAM lparam) {
+    const GuardedCall call = {FilterFieldMessage, field, message, wparam, lparam, FieldProcModule};
+    return CallUnderFatalGuard(&call);
+}
+
 } // namespace
 
 void SubclassEditControls(HWND dialog) {
@@ -152,22 +168,16 @@ void SubclassEditControls(HWND dialog) {
     }
 }
 
-// Everything the field procedure does, the fields' own procedures included,
-// runs under the fatal exception guard.
-LRESULT CALLBACK SrvrConfigChildProc(HWND field, UINT message, WPARAM wparam, LPARAM lparam) {
-    const GuardedCall call = {FilterFieldMessage, field, message, wparam, lparam, FieldProcModule};
-    return CallUnderFatalGuard(&call);
+void ShowControlHelp(int controlId) {
+    if (controlId >= FirstField && controlId <= LastHelped)
+        SetDlgItemTextA(ConfigDialogWindow, IDC_HELPLINE, HelpTexts[controlId - FirstField]);
 }
 
-void MoveDialogFocus(HWND dialog, int controlId, int previous) {
-    SetFocus(GetNextDlgTabItem(dialog, GetDlgItem(dialog, controlId), previous == 1));
-}
-
-void ShowFocusHelp() {
+void ShowFocusHelp(int firstId, int lastId) {
     HWND focus = GetFocus();
     if (focus == nullptr || !IsChild(ConfigDialogWindow, focus))
         return;
     const int id = GetDlgCtrlID(focus);
-    if (id >= FirstField && id <= LastHelped)
-        SetDlgItemTextA(ConfigDialogWindow, IDC_HELPLINE, HelpTexts[id - FirstField]);
+    if (id >= firstId && id <= lastId)
+        ShowControlHelp(id);
 }

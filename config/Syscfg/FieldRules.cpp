@@ -1,13 +1,12 @@
 #include "config/Syscfg/FieldRules.h"
 
-#include <cstring>
+#include <cstdlib>
 
 #include "config/HostConfig.h"
 
 namespace {
 
-enum : unsigned { Backspace = 8, CarriageReturn = 13 };
-enum : size_t { AddressTextMax = 15 };
+enum : unsigned { Backspace = 8, CarriageReturn = 13, PasteCommandChar = 0x16 };
 
 bool IsBasicChar(unsigned c) {
     return (c >= '0' && c <= '9') || c == Backspace || c == CarriageReturn || c == '.' || c == '&';
@@ -17,50 +16,32 @@ bool IsAddressChar(unsigned c) {
     return IsBasicChar(c) && c != '&';
 }
 
-// A taken carriage return marks nothing: it changes no text.
-FieldCharRule Rule(bool accepted, unsigned c, FieldChangeFlag flag) {
-    return {accepted, accepted && c != CarriageReturn ? flag : FieldChangeFlag::None};
-}
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// A part's leading number as the C library's atol reads it (blanks, one sign,
-// digits), saturated so that no text can overflow it.
-long LeadingNumber(const char* text) {
-    while (IsBlank(*text))
-        ++text;
-    const bool negative = *text == '-';
-    if (*text == '-' || *text == '+')
-        ++text;
-    long value = 0;
-    for (; *text >= '0' && *text <= '9'; ++text)
-        if (value < 100000)
-            value = value * 10 + (*text - '0');
-    return negative ? -value : value;
-}
+// The filtered fields: the characters each takes and the flag a taken one
+// sets. The sending port field is not among them.
+const struct {
+    int id;
+    bool (*takes)(unsigned c);
+    FieldChangeFlag flag;
+} FilteredFields[] = {{IDC_HOSTNUMBER, IsBasicChar, FieldChangeFlag::None},
+                      {IDC_RECVPORT, IsBasicChar, FieldChangeFlag::HostModified},
+                      {IDC_RECVMCAST, IsAddressChar, FieldChangeFlag::None},
+                      {IDC_SENDMCAST, IsAddressChar, FieldChangeFlag::SendMcastModified},
+                      {IDC_HOSTSIDE, IsAddressChar, FieldChangeFlag::HostSideModified},
+                      {IDC_KLORSIDE, IsAddressChar, FieldChangeFlag::KLORSideModified}};
 
 } // namespace
 
 FieldCharRule RuleForFieldChar(int controlId, unsigned c) {
     if (c == PasteCommandChar)
         return {true, FieldChangeFlag::None};
-    switch (controlId) {
-    case IDC_HOSTNUMBER:
-        return Rule(IsBasicChar(c), c, FieldChangeFlag::None);
-    case IDC_RECVPORT:
-        return Rule(IsBasicChar(c), c, FieldChangeFlag::HostModified);
-    case IDC_RECVMCAST:
-        return Rule(IsAddressChar(c), c, FieldChangeFlag::None);
-    case IDC_SENDMCAST:
-        return Rule(IsAddressChar(c), c, FieldChangeFlag::SendMcastModified);
-    case IDC_HOSTSIDE:
-        return Rule(IsAddressChar(c), c, FieldChangeFlag::HostSideModified);
-    case IDC_KLORSIDE:
-        return Rule(IsAddressChar(c), c, FieldChangeFlag::KLORSideModified);
+    for (const auto& field : FilteredFields) {
+        if (field.id != controlId)
+            continue;
+        // A taken carriage return marks nothing: it changes no text.
+        const bool accepted = field.takes(c);
+        return {accepted, accepted && c != CarriageReturn ? field.flag : FieldChangeFlag::None};
     }
-    return {true, FieldChangeFlag::None}; // the sending port field is not filtered
+    return {true, FieldChangeFlag::None};
 }
 
 FieldCharRule RuleForFieldPaste(int controlId, bool numberOnly, const char* text, size_t length) {
@@ -78,36 +59,7 @@ FieldCharRule RuleForFieldPaste(int controlId, bool numberOnly, const char* text
 }
 
 int HostNamedByField(const char* text) {
-    const long host = text != nullptr ? LeadingNumber(text) : 0; // an empty field reads as 0
+    // strtol saturates instead of overflowing; an empty field reads as 0.
+    const long host = text != nullptr ? std::strtol(text, nullptr, 10) : 0;
     return host >= 0 && host < HOST_COUNT ? static_cast<int>(host) : -1;
-}
-
-int CountChar(const char* text, char character) {
-    if (text == nullptr)
-        return -1;
-    int count = 0;
-    for (; *text != '\0'; ++text)
-        if (*text == character)
-            ++count;
-    return count;
-}
-
-int IsValidDottedAddress(const char* text) {
-    if (CountChar(text, '.') != 3)
-        return 0;
-    const size_t length = std::strlen(text);
-    if (length < 7 || length > AddressTextMax)
-        return 0;
-    char copy[AddressTextMax + 1];
-    std::memcpy(copy, text, length + 1);
-    const char* part = copy;
-    for (int dot = 0; dot < 3; ++dot) {
-        const char* found = std::strchr(part, '.');
-        if (found[1] == '.' || found[1] == '\0')
-            return 0;
-        if (LeadingNumber(part) > 255)
-            return 0;
-        part = found + 1;
-    }
-    return LeadingNumber(part) > 255 ? 0 : 1;
 }

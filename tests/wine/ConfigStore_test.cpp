@@ -207,25 +207,4 @@ TEST_F(ConfigStoreTest, ClearChangeFlagsClearsEveryChangeFlag) {
     EXPECT_EQ(1, HostConfigured[2]) << "configured flags are not change flags";
 }
 
-// Host numbers outside 0..5 (the configuration dialog passes its own) read
-// nothing into the scratch record and write nothing into any table.
-TEST_F(ConfigStoreTest, HostNumbersOutsideTheTableAreIgnored) {
-    WriteRaw(std::string(FullLocal) +
-             "[HOST6]\r\nRECVUDPPORTID=7006\r\n[HOST4294967295]\r\nRECVUDPPORTID=7007\r\n");
-    std::strcpy(LocalAddresses.KLORSIDEIPADDRESS, "203.0.113.1");
-    const LocalAddressTexts local = LocalAddresses;
-    for (int host : {6, -1}) {
-        HostEntry scratch = {};
-        ReadHostSettings(&scratch, host);
-        EXPECT_STREQ(scratch.RECVUDPPORTID, "") << host;
-        const HostEntry entry = {"7777", "239.9.9.9", "1234"};
-        StoreHostSettings(&entry, host);
-    }
-    EXPECT_EQ(std::memcmp(&local, &LocalAddresses, sizeof local), 0);
-    for (int h = 0; h < 6; ++h) {
-        EXPECT_STREQ(HostTable[h].RECVUDPPORTID, "") << h;
-        EXPECT_EQ(HostConfigured[h], 0) << h;
-    }
-}
-
 } // namespace

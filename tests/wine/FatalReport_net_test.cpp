@@ -84,10 +84,9 @@ LRESULT CALLBACK HandlingProc(HWND, UINT, WPARAM, LPARAM) {
 }
 
 void FaultInField(WNDPROC fieldProc, UINT message, WPARAM wparam, LPARAM lparam) {
-    HWND dialog = OpenFieldDialog();
+    HWND dialog = OpenFieldDialog(fieldProc);
     if (dialog == nullptr)
         ExitProcess(ChildNoField);
-    SavedEditProcs[IDC_RECVPORT - 2000] = fieldProc;
     const LRESULT result = SendMessageA(GetDlgItem(dialog, IDC_RECVPORT), message, wparam, lparam);
     ExitProcess(result == 42 ? DWORD{ChildWentOn} : 0);
 }

@@ -10,16 +10,24 @@
 #include "config/Syscfg/FieldFilter.h"
 #include "resources/resource.h"
 
-inline INT_PTR CALLBACK FieldDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {
+// The creation's parameter, when not 0, is the receiving port field's own
+// procedure in place of the edit control's, put in before the field
+// procedure keeps it.
+inline INT_PTR CALLBACK FieldDialogProc(HWND dialog, UINT message, WPARAM, LPARAM lparam) {
     ConfigDialogWindow = dialog;
-    if (message == WM_INITDIALOG)
-        SubclassEditControls(dialog);
-    return message == WM_INITDIALOG ? TRUE : FALSE;
+    if (message != WM_INITDIALOG)
+        return FALSE;
+    if (lparam != 0)
+        SetWindowLongPtrA(GetDlgItem(dialog, IDC_RECVPORT), GWLP_WNDPROC, lparam);
+    SubclassEditControls(dialog);
+    return TRUE;
 }
 
-// A shown, active modeless dialog; NULL on failure.
-inline HWND OpenFieldDialog() {
-    HWND dialog = CreateDialogParamA(GetModuleHandleA(nullptr), "SYSCFGBOX", nullptr, FieldDialogProc, 0);
+// A shown, active modeless dialog, its receiving port field's own procedure
+// `recvPortProc` when one is given; NULL on failure.
+inline HWND OpenFieldDialog(WNDPROC recvPortProc = nullptr) {
+    HWND dialog = CreateDialogParamA(GetModuleHandleA(nullptr), "SYSCFGBOX", nullptr, FieldDialogProc,
+                                     reinterpret_cast<LPARAM>(recvPortProc));
     if (dialog != nullptr) {
         ShowWindow(dialog, SW_SHOW);
         SetForegroundWindow(dialog);
