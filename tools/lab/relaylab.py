@@ -1,5 +1,6 @@
-"""Shared helpers of the end-to-end tests: the relay program under Wine in
-the test bed of tools/testbed.sh, observed from outside.
+"""The lab's driver of the relay program under Wine in the test bed of
+tools/testbed.sh, observed from outside: shared by the end-to-end tests and
+the benchmark and soak tools.
 
 The test bed exports WINEPREFIX, DISPLAY and UDPLAB_{RELAY,HOSTS,KLOR}_NS and
 runs the tests inside the relay's namespace, where the wineserver lives.

@@ -15,9 +15,9 @@ bytes, so receivers see the header followed by the sender's filler and zeros.
 
 Examples (inside the lab, see tools/lab.sh; the relay's sample configuration):
 
-    ip netns exec $UDPLAB_HOSTS_NS tools/labtraffic.py send --group 239.2.2.3 \\
+    ip netns exec $UDPLAB_HOSTS_NS tools/lab/labtraffic.py send --group 239.2.2.3 \\
         --port 7002 --size 100 --count 10 --rate 100 --host-tag 2
-    ip netns exec $UDPLAB_KLOR_NS tools/labtraffic.py recv --group 239.1.1.1 \\
+    ip netns exec $UDPLAB_KLOR_NS tools/lab/labtraffic.py recv --group 239.1.1.1 \\
         --port 34074 --count 10 --timeout 5 --json
 
 `recv` prints "ready" on stderr once it has joined the group, then one line
