@@ -15,7 +15,7 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-MAIN_TITLE = "VQX UDP Broadcast Sever"
+MAIN_TITLE = "VQX UDP Broadcast Sever"  # "Sever" as the title has always been
 # The dialogs' captions carry the version of the build, which ctest passes to
 # the tests (the benchmark tools that share this file need no caption).
 VERSION_TEXT = os.environ.get("RELAY_VERSION_TEXT", "")
