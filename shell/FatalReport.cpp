@@ -6,7 +6,11 @@
 
 #include "shell/FatalReportText.h"
 
-void ReportFatalException(const char* module, DWORD code, UINT message, WPARAM wparam, LPARAM lparam) {
+namespace {
+
+// Never returns.
+[[noreturn]] void ReportFatalException(const char* module, DWORD code, UINT message, WPARAM wparam,
+                                       LPARAM lparam) {
     // A fixed buffer: the heap may be what failed. Only the low 32 bits of the
     // parameters are reported, on either word width.
     char report[FATAL_REPORT_SIZE];
@@ -15,6 +19,8 @@ void ReportFatalException(const char* module, DWORD code, UINT message, WPARAM w
     MessageBoxA(nullptr, report, "FATAL ERROR: Call Support", MB_OK | MB_ICONHAND);
     std::exit(1);
 }
+
+} // namespace
 
 // The dispatch of an exception copies the processor context (with the
 // extended state, a few KB) onto the stack, and the unwind a second one;

@@ -3,11 +3,6 @@
 // body under a frame-based exception handler and reports whatever escapes it.
 #include <windows.h>
 
-// Shows the report in a box without owner, then ends the process through the
-// C runtime's exit with code 1. Never returns.
-[[noreturn]] void ReportFatalException(const char* module, DWORD code, UINT message, WPARAM wparam,
-                                       LPARAM lparam);
-
 // Asks the system to keep stack in reserve for the calling thread's stack
 // overflow, so that the exception's dispatch and the guard's unwind can run
 // where the overflow struck; the report itself and its box come after the
@@ -27,7 +22,8 @@ struct GuardedCall {
 };
 
 // Calls call->body with the call's message. An exception that nothing inside
-// the call handles ends in ReportFatalException with the call's module text
-// and message; one that code inside handles itself is not seen. Each guarded
-// call has its own guard, so in nested calls the innermost one reports.
+// the call handles ends in the report: its text, with the call's module text
+// and message, in a box without owner, then the C runtime's exit with code 1.
+// One that code inside handles itself is not seen. Each guarded call has its
+// own guard, so in nested calls the innermost one reports.
 extern "C" LRESULT CallUnderFatalGuard(const GuardedCall* call);

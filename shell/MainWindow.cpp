@@ -32,6 +32,8 @@ const char SessionEndText[] = "Windows session ending. Relay stopped";
 // fast user switching), where the window search sees only its own desktop.
 const char InstanceMutexName[] = "Global\\VQX UDP Broadcast Server instance";
 
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
 // Held by the running copy for as long as it lives (the system releases it
 // with the process).
 HANDLE InstanceMutex;
@@ -73,6 +75,17 @@ void HoldSystemAwake() {
 
 void ReleaseSystemAwake() {
     SetThreadExecutionStateProc(ES_CONTINUOUS);
+}
+
+void ClearConfiguredFlags() {
+    for (int& flag : HostConfigured)
+        flag = 0;
+}
+
+void ConnectConfiguredHosts() {
+    for (unsigned host = 0; host < HOST_COUNT; ++host)
+        if (HostConfigured[host])
+            PostMessageA(RecvChannelWindow, WM_CONNECTHOST, host, 0);
 }
 
 // The start sequence of the main window's WM_CREATE. -1 refuses the creation.
@@ -166,17 +179,25 @@ void EndWithSession(HWND window, bool ending) {
     std::exit(0);
 }
 
-// Registers the class of a hidden channel window and creates the window,
-// whose WM_CREATE runs inside; NULL when either fails.
-HWND CreateChannelWindow(const char* className, WNDPROC procedure, HWND mainWindow, HINSTANCE instance) {
-    WNDCLASSA windowClass = {};
+// The program's window classes: redrawn whole on resize, the arrow cursor,
+// a black background. The main window adds its icon.
+WNDCLASSEXA BlackWindowClass(const char* className, WNDPROC procedure, HINSTANCE instance) {
+    WNDCLASSEXA windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = procedure;
     windowClass.hInstance = instance;
     windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
     windowClass.lpszClassName = className;
-    if (RegisterClassA(&windowClass) == 0)
+    return windowClass;
+}
+
+// Registers the class of a hidden channel window and creates the window,
+// whose WM_CREATE runs inside; NULL when either fails.
+HWND CreateChannelWindow(const char* className, WNDPROC procedure, HWND mainWindow, HINSTANCE instance) {
+    const WNDCLASSEXA windowClass = BlackWindowClass(className, procedure, instance);
+    if (RegisterClassExA(&windowClass) == 0)
         return nullptr;
     HWND window = CreateWindowExA(0, className, nullptr, WS_CHILD, CW_USEDEFAULT, CW_USEDEFAULT,
                                   CW_USEDEFAULT, CW_USEDEFAULT, mainWindow, nullptr, instance, nullptr);
@@ -186,19 +207,12 @@ HWND CreateChannelWindow(const char* className, WNDPROC procedure, HWND mainWind
 }
 
 bool RegisterMainClass(HINSTANCE instance) {
-    WNDCLASSEXA windowClass = {};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.style = CS_HREDRAW | CS_VREDRAW;
-    windowClass.lpfnWndProc = MainWndProc;
-    windowClass.hInstance = instance;
+    WNDCLASSEXA windowClass = BlackWindowClass(MainWindowClass, MainWndProc, instance);
     windowClass.hIcon = LoadIconA(instance, UDP_ICONS);
     // The icon's own small image, not its large one shrunk.
     windowClass.hIconSm =
         static_cast<HICON>(LoadImageA(instance, UDP_ICONS, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
                                       GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
-    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-    windowClass.lpszClassName = MainWindowClass;
     return RegisterClassExA(&windowClass) != 0;
 }
 
@@ -210,8 +224,6 @@ void AppendCommands(HWND window) {
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuA(menu, MF_STRING, IDM_ABOUT, "&About VQX UDP broadcast Server");
 }
-
-} // namespace
 
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
@@ -239,23 +251,14 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     return DefWindowProcA(window, message, wparam, lparam);
 }
 
+} // namespace
+
 int CreateChannelWindows(HWND mainWindow, HINSTANCE instance) {
     RecvChannelWindow = CreateChannelWindow(RecvChannelClass, UdpRecvWndProc, mainWindow, instance);
     if (RecvChannelWindow == nullptr)
         return 0;
     SendChannelWindow = CreateChannelWindow(SendChannelClass, UdpSendWndProc, mainWindow, instance);
     return SendChannelWindow != nullptr ? 1 : 0;
-}
-
-void ClearConfiguredFlags() {
-    for (int& flag : HostConfigured)
-        flag = 0;
-}
-
-void ConnectConfiguredHosts() {
-    for (unsigned host = 0; host < HOST_COUNT; ++host)
-        if (HostConfigured[host])
-            PostMessageA(RecvChannelWindow, WM_CONNECTHOST, host, 0);
 }
 
 HWND StartMainWindow(HINSTANCE instance) {

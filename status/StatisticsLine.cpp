@@ -3,13 +3,18 @@
 #include <cstdio>
 #include <cstring>
 
-const char* const StatusTexts[2] = {"Not Receiving", "Receiving"};
+namespace {
 
+const char* const StatusTexts[2] = {"Not Receiving", "Receiving"}; // indexed by status + 1
+
+// Any status but -1 and 0 would index outside the table.
 const char* StatusText(int status) {
     if (status == -1 || status == 0)
         return StatusTexts[status + 1];
     return StatusTexts[0];
 }
+
+} // namespace
 
 size_t FormatStatisticsText(char* line, size_t size, int host, const char* address,
                             const HostCounterRecord& counters) {

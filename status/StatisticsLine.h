@@ -10,14 +10,10 @@ enum : unsigned {
     STATISTICS_LINE_SIZE = 200, // the line buffer; the longest line has 73 characters
 };
 
-extern const char* const StatusTexts[2]; // indexed by HostCounters status + 1
-
-// "Not Receiving" for status -1, "Receiving" for 0. Any other status would
-// index outside the table; it is shown as "Not Receiving", never as receiving.
-const char* StatusText(int status);
-
 // Formats "Host%d %-20s  %10ld  %10ld %20s" into line[size] and returns the
 // length of the text written. The text is cut to fit and always ends in a zero.
+// The status column is "Receiving" for status 0 and "Not Receiving" for -1
+// and for any other value: never receiving by mistake.
 size_t FormatStatisticsText(char* line, size_t size, int host, const char* address,
                             const HostCounterRecord& counters);
 

@@ -6,10 +6,10 @@
 #include "shell/AppGlobals.h"
 #include "shell/CentreDialog.h"
 #include "shell/Messages.h"
+#include "status/StatisticsLine.h"
 
 int StatisticsOpen;
 HWND CurrentDialog;
-HBRUSH DialogBrush;
 
 namespace {
 
@@ -19,6 +19,14 @@ enum : unsigned { STATISTICS_PERIOD_MS = 3000 }; // between two refreshes of the
 // while the dialog is open. Arming it again replaces a pending tick.
 void ArmRefreshTimer() {
     SetTimer(MainWindow, IDT_STATISTICS, STATISTICS_PERIOD_MS, nullptr);
+}
+
+void FormatStatisticsLine(HWND dialog, int host) {
+    if (host < 0 || host >= HOST_COUNT)
+        return; // no such host: nothing to index
+    char line[STATISTICS_LINE_SIZE];
+    FormatHostStatistics(line, sizeof line, host, HostTable[host], HostCounters[host]);
+    SendMessageA(GetDlgItem(dialog, IDC_STAT_LIST), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
 }
 
 void FillList(HWND dialog) {
@@ -52,18 +60,6 @@ void CloseStatistics(HWND dialog) {
     EndDialog(dialog, 0);
 }
 
-} // namespace
-
-int ShowAboutBox(HWND owner) {
-    DialogBoxParamA(AppInstance, "ABOUT", owner, AboutBoxProc, 0);
-    return 1;
-}
-
-int ShowStatisticsBox(HWND owner) {
-    DialogBoxParamA(AppInstance, "DATABOX", owner, StatisticsBoxProc, 0);
-    return 1;
-}
-
 INT_PTR CALLBACK AboutBoxProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
     CurrentDialog = dialog;
     switch (message) {
@@ -80,8 +76,6 @@ INT_PTR CALLBACK AboutBoxProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) 
     case WM_CLOSE:
         EndDialog(dialog, 0);
         return 0;
-    case WM_CTLCOLORDLG:
-        return reinterpret_cast<INT_PTR>(DialogBrush);
     }
     return 0;
 }
@@ -104,16 +98,16 @@ INT_PTR CALLBACK StatisticsBoxProc(HWND dialog, UINT message, WPARAM wparam, LPA
         RefreshList(dialog);
         ArmRefreshTimer();
         return 0;
-    case WM_CTLCOLORDLG:
-        return reinterpret_cast<INT_PTR>(DialogBrush);
     }
     return 0;
 }
 
-void FormatStatisticsLine(HWND dialog, int host) {
-    if (host < 0 || host >= HOST_COUNT)
-        return; // no such host: nothing to index
-    char line[STATISTICS_LINE_SIZE];
-    FormatHostStatistics(line, sizeof line, host, HostTable[host], HostCounters[host]);
-    SendMessageA(GetDlgItem(dialog, IDC_STAT_LIST), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+} // namespace
+
+void ShowAboutBox(HWND owner) {
+    DialogBoxParamA(AppInstance, "ABOUT", owner, AboutBoxProc, 0);
+}
+
+void ShowStatisticsBox(HWND owner) {
+    DialogBoxParamA(AppInstance, "DATABOX", owner, StatisticsBoxProc, 0);
 }

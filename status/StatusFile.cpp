@@ -13,6 +13,7 @@
 
 namespace {
 
+enum : unsigned { STATUS_FILE_PERIOD_MS = 3000 };     // the Statistics dialog's cadence
 enum : uint32_t { FAILURE_RECORD_PERIOD_MS = 10000 }; // one record per cause and 10 s
 
 // Not ending in .prom: a textfile collector reading the folder passes it over.

@@ -1,13 +1,9 @@
 #pragma once
 // NewUdpSrvr.prom in the working folder: the relay's figures for monitoring,
-// renewed by the main window's IDT_STATUSFILE every STATUS_FILE_PERIOD_MS and
-// once at the start. A reader never sees half a file: it is written under a
-// temporary name and moved over the old one in one step.
+// renewed by the main window's IDT_STATUSFILE every 3 s (the Statistics
+// dialog's cadence) and once at the start. A reader never sees half a file: it
+// is written under a temporary name and moved over the old one in one step.
 #include <windows.h>
-
-enum : unsigned {
-    STATUS_FILE_PERIOD_MS = 3000, // the Statistics dialog's cadence
-};
 
 // The start time, the first file and the periodic timer of `mainWindow`.
 void StartStatusFile(HWND mainWindow);

@@ -90,12 +90,12 @@ fi
 
 if [ "$mode" = soak ]; then
     exec python3 "$root/tools/bench/soak.py" --exe "$build/shell/NewUdpSrvr.exe" \
-        --probe "$build/tests/e2e/winprobe.exe" --out "$build/soak.md" "${args[@]}"
+        --probe "$build/tools/lab/winprobe.exe" --out "$build/soak.md" "${args[@]}"
 fi
 
 # Inside the test bed, in the relay's namespace.
 sender=()
 [ -z "$python_sender" ] && sender=(--sender-exe "$build/udpsend")
 exec python3 "$root/tools/bench/relaybench.py" "$mode" \
-    --exe "$build/shell/NewUdpSrvr.exe" --probe "$build/tests/e2e/winprobe.exe" \
+    --exe "$build/shell/NewUdpSrvr.exe" --probe "$build/tools/lab/winprobe.exe" \
     --out "$build/benchmark.md" --launcher-root "$build/launcher-root" "${sender[@]}" "${args[@]}"

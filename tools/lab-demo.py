@@ -8,7 +8,8 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+LAB = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lab")
+sys.path.insert(0, LAB)
 import labtraffic  # noqa: E402
 
 SEND_GROUP = "239.1.1.1"
@@ -61,8 +62,8 @@ def main():
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     receiver.stderr.readline()  # "ready": joined on the KLOR side
     for h, (recv_port, group, _) in enumerate(HOSTS):
-        subprocess.run(["ip", "netns", "exec", hosts, sys.executable, os.path.join(os.path.dirname(me),
-                        "labtraffic.py"), "send", "--group", group, "--port", str(recv_port), "--size",
+        subprocess.run(["ip", "netns", "exec", hosts, sys.executable, os.path.join(LAB, "labtraffic.py"),
+                        "send", "--group", group, "--port", str(recv_port), "--size",
                         str(40 + 20 * h), "--count", str(PER_HOST), "--rate", "50", "--host-tag", str(h)],
                        check=True, capture_output=True)
     out, _ = receiver.communicate(timeout=30)

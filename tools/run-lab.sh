@@ -18,7 +18,7 @@ fi
 
 # Inside the test bed from here on.
 exe=$root/build/win64/shell/NewUdpSrvr.exe
-probe=$root/build/win64/tests/e2e/winprobe.exe
+probe=$root/build/win64/tools/lab/winprobe.exe
 run_dir=$root/build/lab-run
 mkdir -p "$run_dir"
 python3 tools/lab-demo.py --ini >"$WINEPREFIX/drive_c/windows/NEWUDPSRVR.INI"
@@ -46,6 +46,6 @@ python3 tools/lab-demo.py
 if [ "${1:-}" != "--once" ] && [ -t 0 ]; then
     echo
     echo "The relay keeps running in the lab; press Ctrl-C to stop it."
-    echo "Send more, e.g.: ip netns exec $UDPLAB_HOSTS_NS tools/labtraffic.py send --group 239.2.2.1 --port 7000"
+    echo "Send more, e.g.: ip netns exec $UDPLAB_HOSTS_NS tools/lab/labtraffic.py send --group 239.2.2.1 --port 7000"
     wait "$relay" || true
 fi

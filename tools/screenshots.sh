@@ -27,7 +27,7 @@ if [ -z "${UDPLAB_RELAY_NS:-}" ]; then
 fi
 
 exe=$build/shell/NewUdpSrvr.exe
-probe=$build/tests/e2e/winprobe.exe
+probe=$build/tools/lab/winprobe.exe
 for f in "$exe" "$probe"; do
     [ -f "$f" ] || { echo "screenshots: $f is missing; build it first" >&2; exit 1; }
 done

@@ -1,6 +1,6 @@
 """The relay engine end to end: the built program under Wine in the lab, fed
 from the hosts' namespace and heard in the KLOR namespace with
-tools/labtraffic.py. Three runs of the program:
+tools/lab/labtraffic.py. Five runs of the program:
 
 A  a working configuration: padding to 512 bytes, source 203.0.113.1:35098
    and destination 34074 for "6789", order across hosts, a 512-byte datagram
@@ -27,12 +27,11 @@ import sys
 import threading
 import time
 
+import labtraffic
 from relaylab import ROOT, SAMPLE_LOCAL, Relay, host_keys, parse_record, run_in_lab, write_ini
 
-sys.path.insert(0, os.path.join(ROOT, "tools"))
-import labtraffic  # noqa: E402
-
-LABTRAFFIC = os.path.join(ROOT, "tools", "labtraffic.py")
+LAB = os.path.join(ROOT, "tools", "lab")
+LABTRAFFIC = os.path.join(LAB, "labtraffic.py")
 HOSTS_NS = os.environ.get("UDPLAB_HOSTS_NS", "")
 KLOR_NS = os.environ.get("UDPLAB_KLOR_NS", "")
 SEND_GROUP = "239.1.1.1"
@@ -282,7 +281,7 @@ print(seq, flush=True)
 def steady_sender(rounds_per_second, seconds):
     """STEADY_SENDER in the hosts' namespace; it prints the rounds it made when done."""
     return subprocess.Popen(["ip", "netns", "exec", HOSTS_NS, sys.executable, "-c", STEADY_SENDER,
-                             os.path.join(ROOT, "tools"), str(rounds_per_second), str(seconds)],
+                             LAB, str(rounds_per_second), str(seconds)],
                             stdout=subprocess.PIPE, text=True)
 
 

@@ -1,5 +1,6 @@
 // The main window in this process: start sequence, system menu, minimised
-// state, system commands, the statistics timer and the shutdown order.
+// state, system commands and the shutdown order. The statistics timer is seen
+// through the open dialog (StatusDialogs_test).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,7 +18,6 @@
 #include "shell/PlatformCalls.h"
 #include "shell/MainWindow.h"
 #include "shell/Messages.h"
-#include "status/StatusDialogs.h"
 
 namespace {
 
@@ -355,35 +355,6 @@ TEST_F(MainWindowTest, StatusFileIsRenewedWhileTheQueueNeverRunsDry) {
     GetMessageProc = FloodingGet;
     EXPECT_EQ(0, RunMessageLoop());
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("NewUdpSrvr.prom"));
-}
-
-int RefreshCount;
-LRESULT CALLBACK RefreshSpy(HWND w, UINT m, WPARAM wp, LPARAM lp) {
-    if (m == WM_REFRESHSTATISTICS)
-        ++RefreshCount;
-    return DefWindowProcA(w, m, wp, lp);
-}
-
-TEST_F(MainWindowTest, StatisticsTimerIsOneShotAndPostsOnlyWhileTheDialogIsOpen) {
-    WriteSampleConfig({});
-    ASSERT_NE(nullptr, Start());
-    WNDCLASSA spyClass = {};
-    spyClass.lpfnWndProc = RefreshSpy;
-    spyClass.hInstance = GetModuleHandleA(nullptr);
-    spyClass.lpszClassName = "RefreshSpy";
-    RegisterClassA(&spyClass);
-    CurrentDialog =
-        CreateWindowExA(0, "RefreshSpy", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    for (int open = 0; open <= 1; ++open) {
-        StatisticsOpen = open;
-        RefreshCount = 0;
-        SetTimer(MainWindow, IDT_STATISTICS, 20, nullptr);
-        PumpMessages(400);
-        EXPECT_EQ(open, RefreshCount) << "dialog open: " << open;
-    }
-    StatisticsOpen = 0;
-    DestroyWindow(CurrentDialog);
-    CurrentDialog = nullptr;
 }
 
 // Idle timers do not see datagrams: the system is held awake (not the

@@ -15,7 +15,7 @@ Subcommands:
            samples by library (perf, when present) and the wineserver
            requests the relay makes (WINEDEBUG=+server).
 
-Traffic: 100-byte labtraffic datagrams (tools/labtraffic.py header: magic,
+Traffic: 100-byte labtraffic datagrams (tools/lab/labtraffic.py header: magic,
 sequence, host tag, time.monotonic_ns() at sending), round-robin over the
 six host channels. Host h sends to 239.2.2.(h+1):7000+h; the relay is set up
 with SENDUDPPORTID 6789 + 256*h, which it writes unconverted into the port

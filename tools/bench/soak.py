@@ -50,14 +50,14 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, HERE)
-sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+sys.path.insert(0, os.path.join(ROOT, "tools", "lab"))
 import relaylab  # noqa: E402
 import traffic  # noqa: E402
 from report import machine  # noqa: E402
 from subjects import RelaySubject  # noqa: E402
 
 LAB_SH = os.path.join(ROOT, "tools", "lab.sh")
-LABTRAFFIC = os.path.join(ROOT, "tools", "labtraffic.py")
+LABTRAFFIC = os.path.join(ROOT, "tools", "lab", "labtraffic.py")
 HOSTS = traffic.HOSTS
 
 

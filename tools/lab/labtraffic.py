@@ -15,9 +15,9 @@ bytes, so receivers see the header followed by the sender's filler and zeros.
 
 Examples (inside the lab, see tools/lab.sh; the relay's sample configuration):
 
-    ip netns exec $UDPLAB_HOSTS_NS tools/labtraffic.py send --group 239.2.2.3 \\
+    ip netns exec $UDPLAB_HOSTS_NS tools/lab/labtraffic.py send --group 239.2.2.3 \\
         --port 7002 --size 100 --count 10 --rate 100 --host-tag 2
-    ip netns exec $UDPLAB_KLOR_NS tools/labtraffic.py recv --group 239.1.1.1 \\
+    ip netns exec $UDPLAB_KLOR_NS tools/lab/labtraffic.py recv --group 239.1.1.1 \\
         --port 34074 --count 10 --timeout 5 --json
 
 `recv` prints "ready" on stderr once it has joined the group, then one line
@@ -157,21 +157,22 @@ def describe(item, as_json, dump=False):
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     sub = parser.add_subparsers(dest="command", required=True)
-    p = sub.add_parser("send", help="send datagrams to a multicast group")
-    p.add_argument("--group", required=True)
-    p.add_argument("--port", type=int, required=True)
-    p.add_argument("--iface", default="198.51.100.2", help="local address of the sending interface")
+
+    def command(name, help_text, iface, side):
+        c = sub.add_parser(name, help=help_text)
+        c.add_argument("--group", required=True)
+        c.add_argument("--port", type=int, required=True)
+        c.add_argument("--iface", default=iface, help=f"local address of the {side} interface")
+        c.add_argument("--count", type=int, default=1)
+        return c
+
+    p = command("send", "send datagrams to a multicast group", "198.51.100.2", "sending")
     p.add_argument("--size", type=int, default=100)
-    p.add_argument("--count", type=int, default=1)
     p.add_argument("--rate", type=float, default=0.0, help="datagrams per second; 0 = as fast as possible")
     p.add_argument("--host-tag", type=int, default=0)
     p.add_argument("--first-seq", type=int, default=0)
     p.add_argument("--fill", choices=("zero", "pattern"), default="zero")
-    r = sub.add_parser("recv", help="receive datagrams of a multicast group")
-    r.add_argument("--group", required=True)
-    r.add_argument("--port", type=int, required=True)
-    r.add_argument("--iface", default="203.0.113.2", help="local address of the receiving interface")
-    r.add_argument("--count", type=int, default=1)
+    r = command("recv", "receive datagrams of a multicast group", "203.0.113.2", "receiving")
     r.add_argument("--timeout", type=float, default=10.0)
     r.add_argument("--json", action="store_true", help="one JSON object per datagram")
     r.add_argument("--dump", action="store_true", help="with --json: the datagram's bytes as hex")

@@ -1,5 +1,6 @@
-"""Shared helpers of the end-to-end tests: the relay program under Wine in
-the test bed of tools/testbed.sh, observed from outside.
+"""The lab's driver of the relay program under Wine in the test bed of
+tools/testbed.sh, observed from outside: shared by the end-to-end tests and
+the benchmark and soak tools.
 
 The test bed exports WINEPREFIX, DISPLAY and UDPLAB_{RELAY,HOSTS,KLOR}_NS and
 runs the tests inside the relay's namespace, where the wineserver lives.
@@ -14,7 +15,7 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-MAIN_TITLE = "VQX UDP Broadcast Sever"
+MAIN_TITLE = "VQX UDP Broadcast Sever"  # "Sever" as the title has always been
 # The dialogs' captions carry the version of the build, which ctest passes to
 # the tests (the benchmark tools that share this file need no caption).
 VERSION_TEXT = os.environ.get("RELAY_VERSION_TEXT", "")

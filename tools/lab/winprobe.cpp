@@ -15,6 +15,7 @@
 namespace {
 
 const char MainClass[] = "UDPSERVER";
+// "Sever" as the relay's title has always been: tools find the window by it.
 const char MainTitle[] = "VQX UDP Broadcast Sever";
 
 HWND WaitForWindow(const char* cls, const char* title, DWORD timeoutMs) {
@@ -177,9 +178,10 @@ int FakeWindow(const char* title, DWORD ms) {
     return 0;
 }
 
-// Holds the named mutex for a while, as a copy in another logon session does.
-int HoldMutex(const char* name, DWORD ms) {
-    if (CreateMutexA(nullptr, TRUE, name) == nullptr)
+// Says "ready" once the mutex handle is there (nullptr: it is not, exit 1),
+// then keeps it for ms.
+int KeepMutexHandle(HANDLE mutex, DWORD ms) {
+    if (mutex == nullptr)
         return 1;
     std::printf("ready\n");
     std::fflush(stdout);
@@ -187,15 +189,15 @@ int HoldMutex(const char* name, DWORD ms) {
     return 0;
 }
 
+// Holds the named mutex for a while, as a copy in another logon session does.
+int HoldMutex(const char* name, DWORD ms) {
+    return KeepMutexHandle(CreateMutexA(nullptr, TRUE, name), ms);
+}
+
 // Holds a handle to the named mutex without owning it, so that the mutex
 // outlives a copy that ends holding it: the next wait finds it abandoned.
 int OpenMutexHandle(const char* name, DWORD ms) {
-    if (OpenMutexA(SYNCHRONIZE, FALSE, name) == nullptr)
-        return 1;
-    std::printf("ready\n");
-    std::fflush(stdout);
-    Sleep(ms);
-    return 0;
+    return KeepMutexHandle(OpenMutexA(SYNCHRONIZE, FALSE, name), ms);
 }
 
 // Ends the relay's process by force, as Task Manager's End task would.
