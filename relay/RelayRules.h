@@ -8,10 +8,6 @@
 // that could repeat are written at most once in it.
 enum : unsigned { RETRY_PERIOD_MS = 10000 };
 
-// The multicast time to live that both channels set on their sockets: enough
-// hops for the KLOR network's routers.
-enum : int { MulticastTtl = 64 };
-
 // The port a configured port text names: a number from 1 to 65535 in decimal
 // digits and nothing else; 0 for any other text ("", "?5", "0", "65536",
 // " 5"), which names no port and sets no channel up. The send side stores the

@@ -19,6 +19,29 @@ inline sockaddr_in HostGroup(int host, const char* group = nullptr) {
     return to;
 }
 
+// Whether some socket holds `wirePort` on `address`: a bind of a socket of
+// this test's own there fails with WSAEADDRINUSE. What shows that a channel
+// of the relay is up, or closed.
+inline bool PortTaken(const char* address, u_short wirePort) {
+    WSADATA data;
+    WSAStartup(MAKEWORD(1, 1), &data);
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(wirePort);
+    local.sin_addr.s_addr = inet_addr(address);
+    const bool taken = bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 &&
+                       WSAGetLastError() == WSAEADDRINUSE;
+    closesocket(s);
+    return taken;
+}
+
+// Whether host h's channel in the sample configuration is up: its port on
+// the host-side address is held.
+inline bool HostChannelUp(int host) {
+    return PortTaken("198.51.100.1", static_cast<u_short>(7000 + host));
+}
+
 inline SOCKET HostSender() {
     WSADATA data;
     WSAStartup(MAKEWORD(1, 1), &data);

@@ -1,7 +1,8 @@
 #pragma once
 // Shared by the relay's Win32 tests: both channel windows under a hidden
-// parent, with every message they take recorded, a fresh working directory
-// for the event log, and the configuration set in memory.
+// parent, with every message they take and every socket they bind
+// recorded, a fresh working directory for the event log, and the
+// configuration set in memory.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -28,6 +29,42 @@ inline HGLOBAL WINAPI TrackingAlloc(UINT flags, SIZE_T bytes) {
     HGLOBAL block = GlobalAlloc(flags, bytes);
     Allocated.push_back(block);
     return block;
+}
+
+// Every socket the program bound, and where, in order (through BindProc).
+struct BoundSocket {
+    SOCKET socket;
+    sockaddr_in local;
+};
+inline std::vector<BoundSocket> Bound;
+inline int PASCAL RecordingBind(SOCKET s, const sockaddr* address, int length) {
+    const int result = bind(s, address, length);
+    if (result == 0)
+        Bound.push_back({s, *reinterpret_cast<const sockaddr_in*>(address)});
+    return result;
+}
+// The socket the program bound last on `address`, at the port field
+// `portField` as a sockaddr_in holds it (any port for 0); INVALID_SOCKET
+// when it bound none there.
+inline SOCKET LastBound(const char* address, u_short portField = 0) {
+    for (auto b = Bound.rbegin(); b != Bound.rend(); ++b)
+        if (b->local.sin_addr.s_addr == inet_addr(address) &&
+            (portField == 0 || b->local.sin_port == portField))
+            return b->socket;
+    return INVALID_SOCKET;
+}
+// Host h's socket in the lab: bound on the host-side address at port 7000 + h.
+inline SOCKET HostSocket(int host) {
+    return LastBound("198.51.100.1", htons(static_cast<u_short>(7000 + host)));
+}
+
+// The handle value the next socket of this process gets: the lowest free
+// one, as the system hands handles out, so a socket just closed frees its
+// value for the next.
+inline SOCKET NextSocketHandle() {
+    const SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+    closesocket(s);
+    return s;
 }
 
 struct SeenMessage {
@@ -158,16 +195,18 @@ class RelayHarness : public ::testing::Test {
         parentClass.lpszClassName = "RelayTestParent";
         RegisterClassA(&parentClass);
         Seen().clear();
+        Bound.clear();
+        BindProc = RecordingBind;
         for (int h = 0; h < 6; ++h)
             std::memset(&HostTable[h], 0, sizeof HostTable[h]);
         SetLocal("239.1.1.1", "198.51.100.1", "203.0.113.1");
     }
 
     void TearDown() override {
+        for (unsigned h = 0; h < 6; ++h)
+            DropHostChannel(h);
         if (parent_ != nullptr)
             DestroyWindow(parent_); // the send window's WM_DESTROY closes its socket
-        for (unsigned h = 0; h < 6; ++h)
-            CloseHostSocket(h);
         PumpMessages(20);
         UnregisterClassA(RecvChannelClass, GetModuleHandleA(nullptr));
         UnregisterClassA(SendChannelClass, GetModuleHandleA(nullptr));
@@ -176,8 +215,6 @@ class RelayHarness : public ::testing::Test {
         SetSockOptProc = setsockopt;
         BindProc = bind;
         MainWindow = RecvChannelWindow = SendChannelWindow = nullptr;
-        SendSocket = 0;
-        SendFailed = 0;
         char temp[MAX_PATH] = {};
         GetTempPathA(MAX_PATH, temp);
         SetCurrentDirectoryA(temp);

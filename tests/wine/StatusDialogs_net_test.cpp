@@ -6,8 +6,6 @@
 #include "LabSockets.h"
 #include "StatusDialogDriver.h"
 
-#include "relay/RecvChannel.h"
-
 namespace {
 
 // Host 0 in the file: port 7000, group 239.2.2.1 on 198.51.100.1.
@@ -22,7 +20,7 @@ HostCounterRecord Host0Counters() {
 
 TEST(StatusDialogsNet, RelayCountsWhileStatisticsIsOpen) {
     // Start-up's connect request for host 0 runs in the message loop.
-    ASSERT_TRUE(PumpMessages(5000, [] { return HostChannel[0].socket != INVALID_SOCKET; }));
+    ASSERT_TRUE(PumpMessages(5000, [] { return HostChannelUp(0); }));
     HostCounters[0] = {-1, 0, 0};
     SOCKET sender = HostSender();
     ASSERT_NE(sender, INVALID_SOCKET);
