@@ -5,6 +5,7 @@
 #include "LabSockets.h"
 #include "RelayHarness.h"
 
+#include <algorithm>
 #include <climits>
 
 namespace {

@@ -143,8 +143,7 @@ TEST_F(RelayChannels, FailedSendChannelDiscardsAndRetries) {
     PumpMessages(100);
     // Length high, host low: the hand-off's own packing, which both windows
     // rely on.
-    ExpectSequence(Sequence(SendChannelWindow, {WM_FORWARDDATAGRAM}),
-                   {"forward 0x2000002", "forward 0x2000000"});
+    ExpectSequence(HandOffs(SendChannelWindow), {"forward 0x2000002", "forward 0x2000000"});
     const auto handed = Messages(SendChannelWindow, WM_FORWARDDATAGRAM);
     ASSERT_FALSE(handed.empty());
     EXPECT_EQ(handed[0].block, data) << "the block carries the bytes";
