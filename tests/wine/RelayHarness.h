@@ -1,7 +1,7 @@
 #pragma once
 // Shared by the relay's Win32 tests: both channel windows under a hidden
-// parent, with every message they take and every socket they bind
-// recorded, a fresh working directory for the event log, and the
+// parent, with the timers and hand-offs they take and every socket they
+// bind recorded, a fresh working directory for the event log, and the
 // configuration set in memory.
 #include <gtest/gtest.h>
 
@@ -88,8 +88,7 @@ inline WNDPROC& SendOriginalProc() {
 }
 
 inline void Record(HWND w, UINT m, WPARAM wp, LPARAM lp) {
-    if (m != WM_CONNECTHOST && m != WM_TIMER && m != WM_FORWARDDATAGRAM && m != WM_CREATE &&
-        m != WM_SOCKETEVENT)
+    if (m != WM_TIMER && m != WM_FORWARDDATAGRAM)
         return;
     SeenMessage seen{w, m, wp, GetTickCount(), {}};
     if (m == WM_FORWARDDATAGRAM) {
