@@ -4,6 +4,10 @@ HostCounterRecord HostCounters[HOST_COUNT];
 uint32_t HostLastSentTick[HOST_COUNT];
 
 namespace {
+// Above this a count is set back to 0 (received: at a successful connect;
+// sent: right at the increment).
+enum : int32_t { CounterResetLimit = 2147483644 };
+
 // Increment in unsigned arithmetic: the wrap is defined there, not in int32_t.
 int32_t Incremented(int32_t value) {
     const uint32_t next = static_cast<uint32_t>(value) + 1u;

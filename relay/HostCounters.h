@@ -17,17 +17,13 @@ extern HostCounterRecord HostCounters[HOST_COUNT];
 // the first. One store per datagram: the status file makes a time of it.
 extern uint32_t HostLastSentTick[HOST_COUNT];
 
-// Above this a count is set back to 0 (received: at a successful connect;
-// sent: right at the increment).
-enum : int32_t { CounterResetLimit = 2147483644 };
-
 // Every record to {status -1, received 0, sent 0}.
 void ResetHostCounters();
 // One datagram read: received + 1 in 32-bit two's complement (2147483647 is
 // followed by -2147483648), status 0.
 void CountReceived(HostCounterRecord& record);
-// A successful connect: a received count above the limit starts again at 0;
+// A successful connect: a received count above 2147483644 starts again at 0;
 // a count that has wrapped to a negative value is left.
 void ResetReceivedOnConnect(HostCounterRecord& record);
-// One datagram sent: sent + 1, and 0 when that exceeds the limit.
+// One datagram sent: sent + 1, and 0 when that exceeds 2147483644.
 void CountSent(HostCounterRecord& record);

@@ -26,8 +26,7 @@ bool SameDescription(const MIB_IFROW& a, const MIB_IFROW& b) {
            std::memcmp(a.bDescr, b.bDescr, a.dwDescrLen) == 0;
 }
 
-} // namespace
-
+// Whether `address` (network byte order) is bindable on this machine now.
 bool IsMachineAddress(u_long address) {
     if (IsBindableLocalAddress(address, nullptr, 0))
         return true;
@@ -40,6 +39,8 @@ bool IsMachineAddress(u_long address) {
         own.push_back(table->table[i].dwAddr);
     return IsBindableLocalAddress(address, own.data(), own.size());
 }
+
+} // namespace
 
 int BindLocal(SOCKET socket, const sockaddr_in& local) {
     if (!IsMachineAddress(local.sin_addr.s_addr)) {

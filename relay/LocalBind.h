@@ -13,8 +13,6 @@
 // `local` is not bindable. Asks the system for its addresses on each call:
 // meant for set-up only, never per datagram.
 int BindLocal(SOCKET socket, const sockaddr_in& local);
-// Whether `address` (network byte order) is bindable on this machine now.
-bool IsMachineAddress(u_long address);
 // A local address's interface as the machine's tables show it now;
 // not `known` when they cannot be read.
 InterfaceFingerprint ReadInterfaceFingerprint(u_long address);

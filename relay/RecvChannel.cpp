@@ -1,13 +1,16 @@
 #include "relay/RecvChannel.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "config/HostConfig.h"
 #include "log/EventLog.h"
+#include "relay/ChannelSocket.h"
 #include "relay/ChannelWatch.h"
 #include "relay/HostCounters.h"
 #include "relay/LocalBind.h"
 #include "relay/RelayRules.h"
+#include "relay/RetryTimer.h"
 #include "relay/SendChannel.h"
 #include "shell/AppGlobals.h"
 #include "shell/MessageParams.h"
@@ -16,10 +19,24 @@
 
 const char RecvChannelClass[] = "UdpRecvProc";
 
-SOCKET HostSockets[HOST_COUNT];
-HostChannelRecord HostChannel[HOST_COUNT];
-
 namespace {
+
+// What each host socket asks for as its receive buffer: about a second of a
+// busy host, so that a burst outlasts the one thread's pauses.
+enum : int { HostReceiveBufferBytes = 4194304 };
+
+// A stalled channel is read again within two looks, long before a busy
+// host's receive buffer fills; the interfaces are looked at every eighth
+// look, so a lost card is rebuilt well within the 10 s of a retry.
+enum : unsigned { CHANNEL_LOOK_PERIOD_MS = 125, LOOKS_PER_INTERFACE_CHECK = 8 };
+
+// The socket most recently created for each host; INVALID_SOCKET once closed.
+SOCKET HostSockets[HOST_COUNT];
+// Fully connected sockets, to map a notification back to its host;
+// INVALID_SOCKET when the host has none.
+SOCKET HostChannel[HOST_COUNT];
+RetryTimers Retries;
+unsigned LooksSinceInterfaceCheck;
 
 const char RecvModule[] = "In UDP Recv";
 const char RefusedHostText[] =
@@ -27,18 +44,35 @@ const char RefusedHostText[] =
     "Please Cleanup Logs and restart.";
 enum : int { ReceiveBufferSize = 512 };
 
+const ChangeTexts HostSideTexts = {"Host side address gone. Reconnecting",
+                                   "Host side address back. Reconnecting",
+                                   "Host side interface changed. Reconnecting"};
+
 // Lives as long as the window; cleared before each receive so that no byte of
 // one datagram travels in the padding of the next.
 char ReceiveBuffer[ReceiveBufferSize];
 
-void ArmRetry(HWND window, unsigned host) {
-    SetTimer(window, RetryTimerId(host), RETRY_PERIOD_MS, nullptr);
+// One record about host `host`, with its receiving port and group texts.
+void WriteRecvRecord(unsigned host, int error, const char* message) {
+    const bool known = host < HOST_COUNT;
+    WriteLogRecord(RecvModule, host, error, message, known ? HostTable[host].RECVUDPPORTID : "",
+                   known ? HostTable[host].RECVMCASTADDR : "");
+}
+
+// Closes host `host`'s receive socket, if open, and forgets it in both
+// socket tables.
+void CloseHostSocket(unsigned host) {
+    if (host >= HOST_COUNT)
+        return;
+    CloseChannelSocket(HostSockets[host]);
+    HostSockets[host] = INVALID_SOCKET;
+    HostChannel[host] = INVALID_SOCKET;
 }
 
 // A failed step of a connect or a failed channel: one record, one retry.
 void FailChannel(HWND window, unsigned host, int error, const char* message) {
     WriteRecvRecord(host, error, message);
-    ArmRetry(window, host);
+    ArmRetry(Retries, window, host, RETRY_PERIOD_MS);
 }
 
 // A failed start-up is done again 10 s later, not as fast as the queue
@@ -53,11 +87,12 @@ void StartUp(HWND window, unsigned host) {
     }
     for (int h = 0; h < HOST_COUNT; ++h) {
         HostSockets[h] = INVALID_SOCKET;
-        HostChannel[h] = {INVALID_SOCKET, static_cast<short>(h)};
+        HostChannel[h] = INVALID_SOCKET;
     }
     ResetHostCounters();
     RotateEventLog();
-    StartChannelWatch(window);
+    WatchHostSide(inet_addr(LocalAddresses.HOSTSIDEIPADDRESS));
+    SetTimer(window, IDT_CHANNELCHECK, CHANNEL_LOOK_PERIOD_MS, nullptr);
 }
 
 // Read the error first, then close: the order of the option and registration
@@ -76,11 +111,21 @@ bool JoinGroup(SOCKET s, unsigned host, u_long interfaceAddress) {
                           sizeof request) >= 0;
 }
 
+// A short receive buffer is recorded once per host and size.
+void AskHostReceiveBuffer(unsigned host, SOCKET s) {
+    int granted = 0, error = 0;
+    if (!AskReceiveBuffer(host, s, HostReceiveBufferBytes, granted, error))
+        return;
+    char message[96];
+    std::snprintf(message, sizeof message, "Receive buffer %d bytes, asked %d. Receiving on", granted,
+                  static_cast<int>(HostReceiveBufferBytes));
+    WriteRecvRecord(host, error, message);
+}
+
 // The steps after the bind; the failure's record text, or nullptr.
 const char* ConfigureSocket(HWND window, SOCKET s, unsigned host, u_long interfaceAddress) {
-    AskReceiveBuffer(host, s);
-    const int ttl = MulticastTtl;
-    if (SetSockOptProc(s, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&ttl), sizeof ttl) < 0)
+    AskHostReceiveBuffer(host, s);
+    if (SetMulticastTtl(s) < 0)
         return "Error in setting socket options";
     if (!JoinGroup(s, host, interfaceAddress))
         return "Error in setting socket options";
@@ -92,7 +137,7 @@ const char* ConfigureSocket(HWND window, SOCKET s, unsigned host, u_long interfa
 // The host of a notified socket, or HOST_COUNT when no connected channel owns it.
 unsigned HostOfSocket(SOCKET s) {
     unsigned h = 0;
-    while (h < HOST_COUNT && (s == INVALID_SOCKET || HostChannel[h].socket != s))
+    while (h < HOST_COUNT && (s == INVALID_SOCKET || HostChannel[h] != s))
         ++h;
     return h;
 }
@@ -113,8 +158,14 @@ void ReadDatagram(HWND window, SOCKET s, unsigned host) {
         return;
     }
     NoteChannelRead(host);
-    if (IsOwnOutput(host, sender))
+    // A datagram from the send socket's own address and port is the relay's
+    // output come back (a local address and a group that match a host
+    // channel): relaying it would send it round for ever.
+    if (IsFromSendSocket(sender)) {
+        if (PassHostRecord(host, HostRecord::OwnOutput))
+            WriteRecvRecord(host, 0, "Datagram from the relay's own send socket. Not relayed");
         return;
+    }
     CountReceived(HostCounters[host]);
     ForwardDatagram(ReceiveBuffer, host, ReceiveBufferSize);
 }
@@ -136,15 +187,69 @@ void SocketNotification(HWND window, SOCKET s, uint16_t event, uint16_t error) {
     }
 }
 
-void RetryExpired(HWND window, WPARAM id) {
-    KillTimer(window, id);
-    PostMessageA(window, WM_CONNECTHOST, RetryTimerHost(id), 0);
+// Group memberships end with the interface they were made on, silently: a
+// card that went away and came back, or an address moved to another card,
+// leaves open sockets that receive nothing. Every configured host's channel
+// is rebuilt from scratch instead, its pending retry replaced.
+void CheckHostSide(HWND window) {
+    const InterfaceChange change = LookAtHostSide();
+    if (change == InterfaceChange::None)
+        return;
+    for (unsigned host = 0; host < HOST_COUNT; ++host) {
+        if (!HostConfigured[host])
+            continue;
+        WriteRecvRecord(host, 0, TextOf(HostSideTexts, change));
+        CloseHostSocket(host);
+        KillRetry(Retries, window, host);
+        PostMessageA(window, WM_CONNECTHOST, host, 0);
+    }
+}
+
+// A notification that the platform posted after the check's timer message
+// was taken is on its way, not lost. (A timer message is only taken when no
+// posted message waits.)
+bool SocketNoticeQueued(HWND window) {
+    MSG waiting;
+    return PeekMessageA(&waiting, window, WM_SOCKETEVENT, WM_SOCKETEVENT, PM_NOREMOVE) != FALSE;
+}
+
+// A channel with datagrams waiting that has read none since the last look,
+// with no notification on its way, has lost its read notification: the next
+// one only comes after a read. Under Wine a message box's beep, or a dialog
+// closed from another process, has been seen to cost a channel its
+// notifications. The channel is notified here instead, once; the read
+// re-enables the platform's own notifications.
+void ReadStalledChannels(HWND window) {
+    int queued = -1; // asked once, before this look posts a notification of its own
+    for (unsigned host = 0; host < HOST_COUNT; ++host) {
+        const SOCKET s = HostChannel[host];
+        if (!LooksStalled(host, s))
+            continue;
+        if (queued < 0)
+            queued = SocketNoticeQueued(window) ? 1 : 0;
+        if (queued == 1)
+            continue;
+        if (PassHostRecord(host, HostRecord::Stall))
+            WriteRecvRecord(host, 0, "Read notification missing. Reading on");
+        PostMessageA(window, WM_SOCKETEVENT, s, FD_READ);
+    }
+}
+
+// IDT_CHANNELCHECK: stalled channels at every look, both local interfaces
+// at every eighth.
+void CheckChannels(HWND window) {
+    ReadStalledChannels(window);
+    if (++LooksSinceInterfaceCheck < LOOKS_PER_INTERFACE_CHECK)
+        return;
+    LooksSinceInterfaceCheck = 0;
+    CheckHostSide(window);
+    RebuildSendSocketIfKlorSideChanged(0);
 }
 
 // False for a timer that is none of this window's.
 bool TimerExpired(HWND window, WPARAM id) {
     if (IsRetryTimerId(id)) {
-        RetryExpired(window, id);
+        PostMessageA(window, WM_CONNECTHOST, RetryExpired(Retries, window, id), 0);
     } else if (id == IDT_STARTUPRETRY) {
         // Sent: a posted WM_CREATE is refused (ERROR_MESSAGE_SYNC_ONLY).
         KillTimer(window, id);
@@ -157,35 +262,7 @@ bool TimerExpired(HWND window, WPARAM id) {
     return true;
 }
 
-} // namespace
-
-// One record about host `host`, with its receiving port and group texts.
-void WriteRecvRecord(unsigned host, int error, const char* message) {
-    const bool known = host < HOST_COUNT;
-    WriteLogRecord(RecvModule, host, error, message, known ? HostTable[host].RECVUDPPORTID : "",
-                   known ? HostTable[host].RECVMCASTADDR : "");
-}
-
-void CloseHostSocket(unsigned host) {
-    if (host >= HOST_COUNT)
-        return;
-    const SOCKET s = HostSockets[host];
-    if (s != INVALID_SOCKET && s != 0)
-        closesocket(s);
-    HostSockets[host] = INVALID_SOCKET;
-    HostChannel[host].socket = INVALID_SOCKET;
-}
-
-void DropHostChannel(unsigned host) {
-    if (host >= HOST_COUNT)
-        return;
-    CloseHostSocket(host);
-    // Its datagrams already handed to the send side are sent, and counted,
-    // before the counts restart: sent never runs ahead of received.
-    SendQueuedDatagrams();
-    HostCounters[host] = {0, 0, 0};
-}
-
+// WM_CONNECTHOST: set up host `host`'s channel, or log and arm its retry.
 void ConnectHost(HWND window, WPARAM wparam) {
     const unsigned host = static_cast<unsigned>(wparam);
     if (wparam >= HOST_COUNT) {
@@ -193,7 +270,7 @@ void ConnectHost(HWND window, WPARAM wparam) {
         // An index that does not fit the 16 bits of a timer id's host part
         // would arm a real host's retry timer instead.
         if (wparam <= 0xFFFFu)
-            ArmRetry(window, host);
+            ArmRetry(Retries, window, host, RETRY_PERIOD_MS);
         return;
     }
     CloseHostSocket(host); // a channel still open is rebuilt, not leaked
@@ -222,8 +299,20 @@ void ConnectHost(HWND window, WPARAM wparam) {
         FailAfterRead(window, host, failure);
         return;
     }
-    HostChannel[host].socket = s;
+    HostChannel[host] = s;
     ResetReceivedOnConnect(HostCounters[host]);
+}
+
+} // namespace
+
+void DropHostChannel(unsigned host) {
+    if (host >= HOST_COUNT)
+        return;
+    CloseHostSocket(host);
+    // Its datagrams already handed to the send side are sent, and counted,
+    // before the counts restart: sent never runs ahead of received.
+    SendQueuedDatagrams();
+    HostCounters[host] = {0, 0, 0};
 }
 
 LRESULT CALLBACK UdpRecvWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {

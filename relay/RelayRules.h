@@ -9,10 +9,6 @@
 // that could repeat are written at most once in it.
 enum : unsigned { RETRY_PERIOD_MS = 10000 };
 
-// The multicast time to live that both channels set on their sockets: enough
-// hops for the KLOR network's routers.
-enum : int { MulticastTtl = 64 };
-
 // Whether a channel may bind to `address` (an IPv4 address as stored in
 // s_addr, network byte order): the wildcard address, the loopback network, or
 // one of the machine's own addresses in `machine` (same byte order).

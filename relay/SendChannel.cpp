@@ -5,10 +5,12 @@
 
 #include "config/HostConfig.h"
 #include "log/EventLog.h"
+#include "relay/ChannelSocket.h"
 #include "relay/ChannelWatch.h"
 #include "relay/HostCounters.h"
 #include "relay/LocalBind.h"
 #include "relay/RelayRules.h"
+#include "relay/RetryTimer.h"
 #include "shell/AppGlobals.h"
 #include "shell/MessageParams.h"
 #include "shell/Messages.h"
@@ -18,23 +20,28 @@ static_assert(IP_MULTICAST_IF == 2 && IP_MULTICAST_TTL == 3, "Windows Sockets 1.
 
 const char SendChannelClass[] = "UdpProc";
 
-SOCKET SendSocket;
-int SendFailed;
-unsigned short SendLocalPort = 6793;
-unsigned short SendBoundPort;
-
 namespace {
 
 enum : unsigned { TTL_RETRY_PERIOD_MS = 1 }; // a failed time-to-live step is tried again at once
 
-const char SendModule[] = "In UDP Send";
+// The local port the send socket binds first, written unconverted: source
+// port 35098 on the wire.
+enum : unsigned short { SendLocalPort = 6793 };
 
-// Retry timers of this window that are armed and have not expired, one bit
-// per host. A datagram arriving while the channel is failed arms its host's
-// timer only when it is not pending already: restarting it with every
-// datagram would keep a busy host's retry (host 0's is also the failure's
-// own) from ever expiring.
-unsigned PendingRetries;
+const char SendModule[] = "In UDP Send";
+const ChangeTexts KlorSideTexts = {"KLOR side address gone. Rebuilding send socket",
+                                   "KLOR side address back. Rebuilding send socket",
+                                   "KLOR side interface changed. Rebuilding send socket"};
+
+SOCKET SendSocket;            // 0 before the first set-up; INVALID_SOCKET once closed
+int SendFailed;               // 1 while datagrams are discarded
+unsigned short SendBoundPort; // the port field SendSocket is bound with; 0 while it has none
+
+// This window's retry timers. A datagram arriving while the channel is
+// failed arms its host's timer only when it is not pending already:
+// restarting it with every datagram would keep a busy host's retry (host 0's
+// is also the failure's own) from ever expiring.
+RetryTimers Retries;
 
 // One record per host and 10 s for datagrams its destination refuses.
 RecordGate DestinationGates[HOST_COUNT];
@@ -53,26 +60,8 @@ bool PassStepRecord(StepRecord& record, int error) {
     return PassRecordGate(record.gate, GetTickCount(), RETRY_PERIOD_MS);
 }
 
-// A timer id may name any 16-bit host; only the hosts have a bit.
-unsigned RetryBit(unsigned host) {
-    return host < HOST_COUNT ? 1u << host : 0u;
-}
-
-void ArmRetry(HWND window, unsigned host, unsigned periodMs) {
-    SetTimer(window, RetryTimerId(host), periodMs, nullptr);
-    PendingRetries |= RetryBit(host);
-}
-
-void KillRetries(HWND window) {
-    for (unsigned host = 0; host < HOST_COUNT; ++host)
-        if (PendingRetries & RetryBit(host))
-            KillTimer(window, RetryTimerId(host));
-    PendingRetries = 0;
-}
-
 void CloseSendSocket() {
-    if (SendSocket != INVALID_SOCKET && SendSocket != 0)
-        closesocket(SendSocket);
+    CloseChannelSocket(SendSocket);
     SendSocket = INVALID_SOCKET;
     SendBoundPort = 0;
 }
@@ -104,15 +93,102 @@ int BindSendSocket() {
     return 0;
 }
 
+// One "In UDP Send" record about host `host`, with its sending port text and
+// SENDMCASTADD.
+void WriteSendRecord(unsigned host, int error, const char* message) {
+    const char* port = host < HOST_COUNT ? HostTable[host].SENDUDPPORTID : "";
+    WriteLogRecord(SendModule, host, error, message, port, LocalAddresses.SENDMCASTADD);
+}
+
 void LogSendFailure(unsigned host, int error, unsigned short portValue) {
     char portText[8];
     std::snprintf(portText, sizeof portText, "%u", static_cast<unsigned>(portValue));
     WriteLogRecord(SendModule, host, error, "Error in sending socket", portText, LocalAddresses.SENDMCASTADD);
 }
 
+// Builds SendSocket afresh; `host` only selects the port text of records.
+void SetUpSendSocket(unsigned host, HWND window) {
+    CloseSendSocket();
+    const u_long klorSide = inet_addr(LocalAddresses.KLORSIDEIPADDRESS);
+    WatchKlorSide(klorSide);
+    SendSocket = socket(AF_INET, SOCK_DGRAM, 0);
+    const int bindError = BindSendSocket();
+    if (bindError != 0) {
+        WriteSendRecord(host, bindError, "Error in binding socket");
+        ArmRetry(Retries, window, 0, RETRY_PERIOD_MS);
+        SendFailed = 1;
+        return; // the socket stays open until the next set-up
+    }
+    if (SetSockOptProc(SendSocket, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&klorSide),
+                       sizeof klorSide) < 0) {
+        const int error = WSAGetLastError();
+        if (PassStepRecord(InterfaceStepRecord, error))
+            WriteSendRecord(host, error, "Error in setting socket options....Setting to Correct IP");
+    }
+    if (SetMulticastTtl(SendSocket) < 0) {
+        const int error = WSAGetLastError();
+        CloseSendSocket();
+        if (PassStepRecord(TtlStepRecord, error))
+            WriteSendRecord(host, error, "Error in setting socket options....Time to live setting failed");
+        ArmRetry(Retries, window, 0, TTL_RETRY_PERIOD_MS);
+        SendFailed = 1;
+        return;
+    }
+    SendFailed = 0;
+}
+
+// Builds SendSocket afresh at once, its pending retries dropped, after one
+// record of host `host` saying why.
+void RebuildSendSocket(unsigned host, const char* why) {
+    if (SendChannelWindow == nullptr)
+        return;
+    WriteSendRecord(host, 0, why);
+    KillRetries(Retries, SendChannelWindow);
+    SetUpSendSocket(host, SendChannelWindow);
+}
+
+enum class SendResult {
+    Sent,
+    Failed,             // the socket is closed, the record written, the retry armed
+    DestinationRefused, // this host's destination alone refused it: dropped, the socket kept,
+                        // at most one record per host and 10 s
+};
+
 // What the send socket's failure means once the KLOR side has been looked at.
 SendResult AfterKlorSideRebuilt() {
     return SendFailed == 1 ? SendResult::Failed : SendResult::DestinationRefused;
+}
+
+// Sends one datagram of host `host` to SENDMCASTADD at `portValue`. When the
+// KLOR-side card went or changed, the socket has been rebuilt instead: Failed
+// when that set-up failed, DestinationRefused (the datagram dropped) when it
+// is ready.
+SendResult SendDatagram(const char* data, int length, unsigned short portValue, unsigned host, HWND window) {
+    const sockaddr_in to = AddressOf(inet_addr(LocalAddresses.SENDMCASTADD), portValue);
+    if (sendto(SendSocket, data, length, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) >= 0)
+        return SendResult::Sent;
+    const int error = WSAGetLastError();
+    // A destination that only this host has (its port) cannot be mended by a
+    // new socket, and closing the shared one would cost every other host its
+    // traffic. The same errors come for every host when the KLOR-side card
+    // itself went or changed (Windows: 10049 for a vanished address; Wine:
+    // 10022 for a card plugged in again): the KLOR side is looked at before
+    // anything is recorded, once per record that is due.
+    if (IsDestinationError(error)) {
+        if (host >= HOST_COUNT || !RecordGateOpen(DestinationGates[host], GetTickCount(), RETRY_PERIOD_MS))
+            return SendResult::DestinationRefused;
+        if (RebuildSendSocketIfKlorSideChanged(host))
+            return AfterKlorSideRebuilt();
+        PassRecordGate(DestinationGates[host], GetTickCount(), RETRY_PERIOD_MS);
+        LogSendFailure(host, error, portValue);
+        return SendResult::DestinationRefused;
+    }
+    if (RebuildSendSocketIfKlorSideChanged(host))
+        return AfterKlorSideRebuilt();
+    CloseSendSocket();
+    LogSendFailure(host, error, portValue);
+    ArmRetry(Retries, window, 0, RETRY_PERIOD_MS);
+    return SendResult::Failed;
 }
 
 void Forward(HWND window, int16_t hostField, uint16_t length, HGLOBAL block) {
@@ -122,8 +198,8 @@ void Forward(HWND window, int16_t hostField, uint16_t length, HGLOBAL block) {
     }
     const unsigned host = hostField;
     if (SendFailed == 1) {
-        if (!(PendingRetries & RetryBit(host)))
-            ArmRetry(window, host, RETRY_PERIOD_MS);
+        if (!RetryPending(Retries, host))
+            ArmRetry(Retries, window, host, RETRY_PERIOD_MS);
         GlobalFree(block);
         return;
     }
@@ -147,13 +223,6 @@ void Forward(HWND window, int16_t hostField, uint16_t length, HGLOBAL block) {
         }
     }
     GlobalFree(block);
-}
-
-void RetryExpired(HWND window, WPARAM id) {
-    KillTimer(window, id);
-    const unsigned host = RetryTimerHost(id);
-    PendingRetries &= ~RetryBit(host);
-    SendMessageA(window, WM_CREATE, host, 0);
 }
 
 } // namespace
@@ -180,6 +249,19 @@ void ForwardDatagram(const void* data, unsigned host, unsigned length) {
         GlobalFree(block); // nobody else will
 }
 
+bool RebuildSendSocketIfKlorSideChanged(unsigned host) {
+    const InterfaceChange change = LookAtKlorSide();
+    if (change == InterfaceChange::None)
+        return false;
+    RebuildSendSocket(host, TextOf(KlorSideTexts, change));
+    return true;
+}
+
+bool IsFromSendSocket(const sockaddr_in& sender) {
+    return SendBoundPort != 0 && sender.sin_port == SendBoundPort &&
+           sender.sin_addr.s_addr == inet_addr(LocalAddresses.KLORSIDEIPADDRESS);
+}
+
 void SendQueuedDatagrams() {
     MSG message;
     // Taking one posts nothing new for this window: the loop ends with the
@@ -196,79 +278,6 @@ void SendQueuedDatagrams() {
     }
 }
 
-void WriteSendRecord(unsigned host, int error, const char* message) {
-    const char* port = host < HOST_COUNT ? HostTable[host].SENDUDPPORTID : "";
-    WriteLogRecord(SendModule, host, error, message, port, LocalAddresses.SENDMCASTADD);
-}
-
-void SetUpSendSocket(unsigned host, HWND window) {
-    CloseSendSocket();
-    const u_long klorSide = inet_addr(LocalAddresses.KLORSIDEIPADDRESS);
-    WatchKlorSide(klorSide);
-    SendSocket = socket(AF_INET, SOCK_DGRAM, 0);
-    const int bindError = BindSendSocket();
-    if (bindError != 0) {
-        WriteSendRecord(host, bindError, "Error in binding socket");
-        ArmRetry(window, 0, RETRY_PERIOD_MS);
-        SendFailed = 1;
-        return; // the socket stays open until the next set-up
-    }
-    if (SetSockOptProc(SendSocket, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&klorSide),
-                       sizeof klorSide) < 0) {
-        const int error = WSAGetLastError();
-        if (PassStepRecord(InterfaceStepRecord, error))
-            WriteSendRecord(host, error, "Error in setting socket options....Setting to Correct IP");
-    }
-    const int ttl = MulticastTtl;
-    if (SetSockOptProc(SendSocket, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&ttl),
-                       sizeof ttl) < 0) {
-        const int error = WSAGetLastError();
-        CloseSendSocket();
-        if (PassStepRecord(TtlStepRecord, error))
-            WriteSendRecord(host, error, "Error in setting socket options....Time to live setting failed");
-        ArmRetry(window, 0, TTL_RETRY_PERIOD_MS);
-        SendFailed = 1;
-        return;
-    }
-    SendFailed = 0;
-}
-
-void RebuildSendSocket(unsigned host, const char* why) {
-    if (SendChannelWindow == nullptr)
-        return;
-    WriteSendRecord(host, 0, why);
-    KillRetries(SendChannelWindow);
-    SetUpSendSocket(host, SendChannelWindow);
-}
-
-SendResult SendDatagram(const char* data, int length, unsigned short portValue, unsigned host, HWND window) {
-    const sockaddr_in to = AddressOf(inet_addr(LocalAddresses.SENDMCASTADD), portValue);
-    if (sendto(SendSocket, data, length, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) >= 0)
-        return SendResult::Sent;
-    const int error = WSAGetLastError();
-    // A destination that only this host has (its port) cannot be mended by a
-    // new socket, and closing the shared one would cost every other host its
-    // traffic. The same errors come for every host when the KLOR-side card
-    // itself went or changed (Windows: 10049 for a vanished address; Wine:
-    // 10022 for a card plugged in again): the KLOR side is looked at before
-    // anything is recorded, once per record that is due.
-    if (IsDestinationError(error)) {
-        if (host >= HOST_COUNT || !RecordGateOpen(DestinationGates[host], GetTickCount(), RETRY_PERIOD_MS))
-            return SendResult::DestinationRefused;
-        if (KlorSideRebuilt(host))
-            return AfterKlorSideRebuilt();
-        PassRecordGate(DestinationGates[host], GetTickCount(), RETRY_PERIOD_MS);
-        LogSendFailure(host, error, portValue);
-        return SendResult::DestinationRefused;
-    }
-    if (KlorSideRebuilt(host))
-        return AfterKlorSideRebuilt();
-    CloseSendSocket();
-    LogSendFailure(host, error, portValue);
-    ArmRetry(window, 0, RETRY_PERIOD_MS);
-    return SendResult::Failed;
-}
-
 LRESULT CALLBACK UdpSendWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     SendChannelWindow = window; // known from the window's own creation on
     switch (message) {
@@ -282,14 +291,14 @@ LRESULT CALLBACK UdpSendWndProc(HWND window, UINT message, WPARAM wparam, LPARAM
         CloseSendSocket();
         break;
     case WM_NCDESTROY:
-        PendingRetries = 0; // the window's timers end with it
+        Retries = {}; // the window's timers end with it
         break;
     case WM_FORWARDDATAGRAM:
         Forward(window, ForwardHost(wparam), ForwardLength(wparam), reinterpret_cast<HGLOBAL>(lparam));
         return 0;
     case WM_TIMER:
         if (IsRetryTimerId(wparam))
-            RetryExpired(window, wparam);
+            SendMessageA(window, WM_CREATE, RetryExpired(Retries, window, wparam), 0);
         break;
     }
     return DefWindowProcA(window, message, wparam, lparam);

@@ -3,7 +3,7 @@
 // the ways it ends.
 #include "ConfigDialogDriver.h"
 
-#include "relay/RecvChannel.h"
+#include "LabSockets.h"
 #include "shell/PlatformCalls.h"
 
 namespace {
@@ -119,8 +119,7 @@ TEST_F(ConfigDialog, AddOnEmptyStoreWritesFileAndListsHostAndCancelKeepsIt) {
     EXPECT_EQ(FileValue("HOST0", "RECVUDPPORTID"), "7000");
     EXPECT_EQ(FileValue("HOST0", "RECVMCASTADDR"), "239.2.2.1");
     EXPECT_EQ(FileValue("HOST0", "SENDUDPPORTID"), "6789");
-    EXPECT_FALSE(
-        PumpMessages(300, [] { return HostSockets[0] != INVALID_SOCKET; })); // Cancel connects nothing
+    EXPECT_FALSE(PumpMessages(300, [] { return HostChannelUp(0); })); // Cancel connects nothing
 }
 
 TEST_F(ConfigDialog, HelpLineErrorsLockTheLine) {

@@ -13,7 +13,6 @@
 #include "LabSockets.h"
 #include "MessageBoxShape.h"
 #include "TestSupport.h"
-#include "relay/RecvChannel.h"
 #include "shell/FatalReport.h"
 #include "shell/MainWindow.h"
 
@@ -97,7 +96,7 @@ void FaultWhileRelaying() {
     WriteSampleConfig({0});
     if (StartMainWindow(GetModuleHandleA(nullptr)) == nullptr)
         ExitProcess(ChildNoField);
-    PumpMessages(5000, [] { return HostChannel[0].socket != INVALID_SOCKET; });
+    PumpMessages(5000, [] { return HostChannelUp(0); });
     FaultInField(DividingProc, FaultMessage, static_cast<WPARAM>(-5), -7);
 }
 

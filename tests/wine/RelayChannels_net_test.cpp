@@ -5,6 +5,7 @@
 #include "LabSockets.h"
 #include "RelayHarness.h"
 
+#include <algorithm>
 #include <climits>
 
 namespace {
@@ -127,12 +128,12 @@ TEST_F(RelayTraffic, RelaysPaddedDatagramsAndCountsThem) {
     receiver_ = KlorReceiver(34074);
     GlobalAllocProc = TrackingAlloc;
     Allocated.clear();
-    ASSERT_EQ(SendFailed, 0);
     Connect(2);
-    ASSERT_NE(HostChannel[2].socket, INVALID_SOCKET) << "host 2 is connected";
+    ASSERT_TRUE(HostChannelUp(2)) << "host 2 is connected";
     EXPECT_EQ(HostCounters[2].status, -1) << "not receiving before its first datagram";
     int ttl = 0, length = sizeof ttl;
-    ASSERT_EQ(getsockopt(SendSocket, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<char*>(&ttl), &length),
+    ASSERT_EQ(getsockopt(LastBound("203.0.113.1"), IPPROTO_IP, IP_MULTICAST_TTL,
+                         reinterpret_cast<char*>(&ttl), &length),
               0);
     EXPECT_EQ(ttl, 64) << "routers between the relay and KLOR-side receivers pass it on";
 
@@ -171,7 +172,7 @@ TEST_F(RelayTraffic, DroppedChannelSendsWhatItReadBeforeItsCountsRestart) {
     ForwardDatagram(first.data(), 2, 512);
     ForwardDatagram(second.data(), 2, 512);
     DropHostChannel(2);
-    EXPECT_EQ(HostChannel[2].socket, INVALID_SOCKET);
+    EXPECT_FALSE(HostChannelUp(2));
     PumpMessages(200);
     EXPECT_EQ(HostCounters[2].received, 0);
     EXPECT_EQ(HostCounters[2].sent, 0);
@@ -183,24 +184,26 @@ TEST_F(RelayTraffic, DroppedChannelSendsWhatItReadBeforeItsCountsRestart) {
 TEST_F(RelayTraffic, RepeatedConnectRebuildsTheChannel) {
     ConnectHostTwo();
     Connect(2);
-    EXPECT_NE(HostChannel[2].socket, INVALID_SOCKET);
-    EXPECT_EQ(HostChannel[2].socket, HostSockets[2]);
+    EXPECT_TRUE(HostChannelUp(2));
     EXPECT_TRUE(LogLines().empty()) << "no 10048 from the channel's own port";
     SendTo(sender_, Pattern(10, 1), "239.2.2.3", 7002);
     EXPECT_EQ(Collect(receiver_, 3000, 2).size(), 1u) << "one channel, one copy";
 }
 
 // A failed send: record with the datagram's host and the configured port,
-// the socket closed, datagrams discarded, and a new set-up 10 s later.
+// the socket forgotten, datagrams discarded, and a new set-up 10 s later.
 TEST_F(RelayTraffic, FailedSendIsRecordedDiscardsAndRecovers) {
+    ConfigureHost(3);
     ConnectHostTwo();
-    ASSERT_EQ(SendFailed, 0);
-    closesocket(SendSocket); // the socket fails under the channel's feet
+    const SOCKET sendSocket = LastBound("203.0.113.1");
+    closesocket(sendSocket); // the socket fails under the channel's feet
     const DWORD failed = GetTickCount();
     SendTo(sender_, Pattern(10, 1), "239.2.2.3", 7002);
     PumpMessages(500);
-    EXPECT_EQ(SendFailed, 1);
-    EXPECT_EQ(SendSocket, INVALID_SOCKET);
+    // Host 3's new socket takes the failed one's handle value, which the
+    // next set-up must not close again.
+    Connect(3);
+    ASSERT_EQ(HostSocket(3), sendSocket) << "the handle value was not reused: nothing to test";
     const auto lines = LogLines("Error in sending socket");
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find(
@@ -212,9 +215,15 @@ TEST_F(RelayTraffic, FailedSendIsRecordedDiscardsAndRecovers) {
     SendTo(sender_, Pattern(10, 2), "239.2.2.3", 7002);
     EXPECT_TRUE(Collect(receiver_, 1000, 1).empty()) << "discarded while failed";
     EXPECT_EQ(HostCounters[2].received, 2) << "receiving goes on";
-    EXPECT_TRUE(PumpMessages(12000, [] { return SendFailed == 0; })) << "set up again by the retry";
+    EXPECT_TRUE(PumpMessages(12000, [] { return PortTaken("203.0.113.1", 35098); }))
+        << "set up again by the retry";
     EXPECT_GE(GetTickCount() - failed, 9500u);
-    EXPECT_EQ(Messages(SendChannelWindow, WM_CREATE, 0).size(), 1u) << "the expiry sent WM_CREATE 0";
+    EXPECT_TRUE(HostChannelUp(3)) << "the set-up closed host 3's socket, the failed one's handle value";
+    EXPECT_EQ(std::count_if(
+                  Bound.begin(), Bound.end(),
+                  [](const BoundSocket& b) { return b.local.sin_addr.s_addr == inet_addr("203.0.113.1"); }),
+              2)
+        << "one set-up at the start, one at the expiry";
     SendTo(sender_, Pattern(10, 3), "239.2.2.3", 7002);
     EXPECT_EQ(Collect(receiver_, 3000, 1).size(), 1u);
     EXPECT_EQ(HostCounters[2].sent, 1);
@@ -230,7 +239,7 @@ TEST_F(RelayTraffic, SuccessfulConnectResetsOnlyHighReceivedCounts) {
     for (unsigned h = 1; h <= 3; ++h)
         Connect(h);
     for (int h = 1; h <= 3; ++h)
-        ASSERT_NE(HostChannel[h].socket, INVALID_SOCKET) << h;
+        ASSERT_TRUE(HostChannelUp(h)) << h;
     EXPECT_EQ(HostCounters[1].received, 0);
     EXPECT_EQ(HostCounters[2].received, 2147483644);
     EXPECT_EQ(HostCounters[3].received, INT_MIN) << "a wrapped count is not reset";
@@ -245,8 +254,7 @@ TEST_F(RelayTraffic, OversizeAndEmptyDatagramsCloseTheChannel) {
     ConnectHostTwo();
     SendTo(sender_, Pattern(513, 5), "239.2.2.3", 7002);
     EXPECT_TRUE(Collect(receiver_, 1000, 1).empty());
-    EXPECT_EQ(HostSockets[2], INVALID_SOCKET);
-    EXPECT_EQ(HostChannel[2].socket, INVALID_SOCKET);
+    EXPECT_FALSE(HostChannelUp(2));
     auto lines = LogLines("Error in recvfrom()");
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(
@@ -257,7 +265,7 @@ TEST_F(RelayTraffic, OversizeAndEmptyDatagramsCloseTheChannel) {
     Connect(2);
     SendTo(sender_, std::string(), "239.2.2.3", 7002);
     EXPECT_TRUE(Collect(receiver_, 1000, 1).empty());
-    EXPECT_EQ(HostSockets[2], INVALID_SOCKET);
+    EXPECT_FALSE(HostChannelUp(2));
     EXPECT_EQ(LogLines("Error in recvfrom()").size(), 2u);
     EXPECT_EQ(HostCounters[2].received, 0);
 
@@ -272,10 +280,10 @@ TEST_F(RelayTraffic, OversizeAndEmptyDatagramsCloseTheChannel) {
 // notification for a live socket that no channel holds reads nothing.
 TEST_F(RelayTraffic, IgnoredNotificationsLeaveSocketsAlone) {
     ConnectHostTwo();
-    const SOCKET live = HostChannel[2].socket;
+    const SOCKET live = HostSocket(2);
     SendMessageA(RecvChannelWindow, WM_SOCKETEVENT, live, static_cast<LPARAM>(10053u << 16 | FD_CLOSE));
     SendMessageA(RecvChannelWindow, WM_SOCKETEVENT, live, static_cast<LPARAM>(10054u << 16 | FD_READ));
-    EXPECT_EQ(HostChannel[2].socket, live);
+    EXPECT_TRUE(HostChannelUp(2));
     SendTo(sender_, Pattern(10, 1), "239.2.2.3", 7002);
     EXPECT_EQ(Collect(receiver_, 3000, 1).size(), 1u) << "the channel still relays";
 
@@ -293,6 +301,35 @@ TEST_F(RelayTraffic, IgnoredNotificationsLeaveSocketsAlone) {
     EXPECT_TRUE(LogLines().empty());
 }
 
+// FD_CLOSE for a connected channel closes it once, with one record, and a
+// later notification for the closed socket finds no host. A start-up of the
+// receive window again forgets the channels it held: a socket left open from
+// before is no channel's.
+TEST_F(RelayTraffic, CloseNotificationClosesTheChannelOnce) {
+    ConfigureHost(3);
+    ConfigureHost(4);
+    StartChannels();
+    Connect(3);
+    Connect(4);
+    const SOCKET three = HostSocket(3), four = HostSocket(4);
+    auto notify = [](SOCKET s, unsigned event) {
+        SendMessageA(RecvChannelWindow, WM_SOCKETEVENT, s, static_cast<LPARAM>(event));
+    };
+    notify(three, FD_CLOSE);
+    EXPECT_FALSE(HostChannelUp(3));
+    notify(three, FD_CLOSE);
+    notify(three, FD_READ);
+    const auto lines = LogLines("FD_CLOSE Event Received");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("         3 "), std::string::npos) << lines[0];
+
+    SendMessageA(RecvChannelWindow, WM_CREATE, 0, 0);
+    notify(four, FD_CLOSE);
+    EXPECT_TRUE(HostChannelUp(4)) << "the start-up left host 4's socket in a table";
+    EXPECT_EQ(LogLines().size(), 1u);
+    closesocket(four); // no channel's now: nothing else closes it
+}
+
 // Two hosts on one receiving port: the second bind fails with 10048, read
 // after the close.
 TEST_F(RelayTraffic, SecondHostOnSamePortFailsWithAddressInUse) {
@@ -301,8 +338,7 @@ TEST_F(RelayTraffic, SecondHostOnSamePortFailsWithAddressInUse) {
     StartChannels();
     Connect(0);
     Connect(1);
-    EXPECT_NE(HostChannel[0].socket, INVALID_SOCKET);
-    EXPECT_EQ(HostChannel[1].socket, INVALID_SOCKET);
+    EXPECT_TRUE(PortTaken("198.51.100.1", 7100)) << "host 0 holds the port";
     const auto lines = LogLines("Error in binding socket");
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("         1      10048  In UDP Recv       7100"), std::string::npos) << lines[0];
@@ -320,10 +356,9 @@ TEST_F(RelayTraffic, SendSocketSearchesDownForAFreePort) {
     ConfigureHost(4);
     StartChannels();
     receiver_ = KlorReceiver(34074);
-    EXPECT_EQ(SendFailed, 0);
     sockaddr_in bound;
     int length = sizeof bound;
-    ASSERT_EQ(getsockname(SendSocket, reinterpret_cast<sockaddr*>(&bound), &length), 0);
+    ASSERT_EQ(getsockname(LastBound("203.0.113.1"), reinterpret_cast<sockaddr*>(&bound), &length), 0);
     EXPECT_EQ(bound.sin_port, 6791);
     Connect(4);
     SendTo(sender_, Pattern(20, 4), "239.2.2.5", 7004);
@@ -341,14 +376,14 @@ TEST_F(RelayTraffic, SendSocketSearchesDownForAFreePort) {
 // record.
 TEST_F(RelayTraffic, StaleReadNotificationLeavesTheNewChannel) {
     ConnectHostTwo();
-    const SOCKET first = HostChannel[2].socket;
+    const SOCKET first = HostSocket(2);
     for (unsigned char i = 0; i < 3; ++i)
         SendTo(sender_, Pattern(10, i), "239.2.2.3", 7002);
     Sleep(200); // queued, notification and all, while nothing is dispatched
     SendMessageA(RecvChannelWindow, WM_CONNECTHOST, 2, 0);
-    ASSERT_EQ(HostChannel[2].socket, first) << "the handle value was not reused: nothing to test";
+    ASSERT_EQ(HostSocket(2), first) << "the handle value was not reused: nothing to test";
     PumpMessages(300);
-    EXPECT_EQ(HostChannel[2].socket, first);
+    EXPECT_TRUE(HostChannelUp(2));
     EXPECT_TRUE(LogLines().empty());
     SendTo(sender_, Pattern(10, 9), "239.2.2.3", 7002);
     EXPECT_EQ(Collect(receiver_, 3000, 1).size(), 1u) << "the new channel relays";
@@ -397,8 +432,7 @@ TEST_F(RelayTraffic, OneHostsBadDestinationCostsTheOthersNothing) {
             ++perHost[d.bytes[0] - 'A'];
     EXPECT_EQ(perHost[0], 0);
     for (int h = 1; h < 6; ++h)
-        EXPECT_EQ(perHost[h], 10) << "host " << h;
-    EXPECT_EQ(SendFailed, 0);
+        EXPECT_EQ(perHost[h], 10) << "host " << h << ": the shared send socket stays sound";
     const auto lines = LogLines();
     ASSERT_EQ(lines.size(), 1u) << "one record for host 0's ten datagrams";
     EXPECT_NE(
@@ -451,7 +485,7 @@ TEST_F(RelayTraffic, SteadyTrafficIsNoStall) {
     ASSERT_EQ(served.size(), 6u);
     for (int h = 0; h < 6; ++h) {
         u_long waiting = 0;
-        ASSERT_EQ(ioctlsocket(HostChannel[h].socket, FIONREAD, &waiting), 0);
+        ASSERT_EQ(ioctlsocket(HostSocket(h), FIONREAD, &waiting), 0);
         EXPECT_GT(waiting, 0u) << "host " << h << "'s second datagram waits";
     }
     SendMessageA(RecvChannelWindow, WM_TIMER, IDT_CHANNELCHECK, 0);
@@ -501,10 +535,10 @@ TEST_F(RelayTraffic, ReceiveBufferIsAskedForAndAShortGrantRecordedOnce) {
         Answer = cases[h].answer;
         for (int connect = 0; connect < 2; ++connect) {
             Connect(h);
-            ASSERT_NE(HostChannel[h].socket, INVALID_SOCKET) << "host " << h << " is connected";
+            ASSERT_TRUE(HostChannelUp(h)) << "host " << h << " is connected";
         }
         int granted = 0, length = sizeof granted;
-        getsockopt(HostChannel[h].socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&granted), &length);
+        getsockopt(HostSocket(h), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&granted), &length);
         EXPECT_EQ(granted >= 4194304, cases[h].answer == BufferAnswer::Grant)
             << "host " << h << ": " << granted;
         const auto lines = LogLines(cases[h].record != nullptr ? cases[h].record : "Receive buffer");

@@ -1,10 +1,10 @@
 #pragma once
 // Shared by the relay's Win32 tests: both channel windows under a hidden
-// parent, with every message they take recorded, a fresh working directory
-// for the event log, and the configuration set in memory.
+// parent, with the timers and hand-offs they take and every socket they
+// bind recorded, a fresh working directory for the event log, and the
+// configuration set in memory.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -30,6 +30,42 @@ inline HGLOBAL WINAPI TrackingAlloc(UINT flags, SIZE_T bytes) {
     return block;
 }
 
+// Every socket the program bound, and where, in order (through BindProc).
+struct BoundSocket {
+    SOCKET socket;
+    sockaddr_in local;
+};
+inline std::vector<BoundSocket> Bound;
+inline int PASCAL RecordingBind(SOCKET s, const sockaddr* address, int length) {
+    const int result = bind(s, address, length);
+    if (result == 0)
+        Bound.push_back({s, *reinterpret_cast<const sockaddr_in*>(address)});
+    return result;
+}
+// The socket the program bound last on `address`, at the port field
+// `portField` as a sockaddr_in holds it (any port for 0); INVALID_SOCKET
+// when it bound none there.
+inline SOCKET LastBound(const char* address, u_short portField = 0) {
+    for (auto b = Bound.rbegin(); b != Bound.rend(); ++b)
+        if (b->local.sin_addr.s_addr == inet_addr(address) &&
+            (portField == 0 || b->local.sin_port == portField))
+            return b->socket;
+    return INVALID_SOCKET;
+}
+// Host h's socket in the lab: bound on the host-side address at port 7000 + h.
+inline SOCKET HostSocket(int host) {
+    return LastBound("198.51.100.1", htons(static_cast<u_short>(7000 + host)));
+}
+
+// The handle value the next socket of this process gets: the lowest free
+// one, as the system hands handles out, so a socket just closed frees its
+// value for the next.
+inline SOCKET NextSocketHandle() {
+    const SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+    closesocket(s);
+    return s;
+}
+
 struct SeenMessage {
     HWND window;
     UINT message;
@@ -52,8 +88,7 @@ inline WNDPROC& SendOriginalProc() {
 }
 
 inline void Record(HWND w, UINT m, WPARAM wp, LPARAM lp) {
-    if (m != WM_CONNECTHOST && m != WM_TIMER && m != WM_FORWARDDATAGRAM && m != WM_CREATE &&
-        m != WM_SOCKETEVENT)
+    if (m != WM_TIMER && m != WM_FORWARDDATAGRAM)
         return;
     SeenMessage seen{w, m, wp, GetTickCount(), {}};
     if (m == WM_FORWARDDATAGRAM) {
@@ -75,33 +110,16 @@ inline LRESULT CALLBACK SendRecorder(HWND w, UINT m, WPARAM wp, LPARAM lp) {
     return CallWindowProcA(SendOriginalProc(), w, m, wp, lp);
 }
 
-// A recorded message as the sequences name it: "timer 0x10006",
-// "forward 0x2000002" (the hand-off's length and host), "connect 6".
-inline std::string Describe(const SeenMessage& m) {
-    const UINT kind = m.message;
-    const char* name = kind == WM_TIMER             ? "timer"
-                       : kind == WM_FORWARDDATAGRAM ? "forward"
-                       : kind == WM_CONNECTHOST     ? "connect"
-                       : kind == WM_CREATE          ? "create"
-                                                    : "socket event";
-    const unsigned long long wparam = m.wparam;
-    char text[48];
-    if (kind == WM_TIMER || kind == WM_FORWARDDATAGRAM)
-        std::snprintf(text, sizeof text, "%s 0x%llx", name, wparam);
-    else
-        std::snprintf(text, sizeof text, "%s %llu", name, wparam);
-    return text;
-}
-
-// The recorded messages of one window and of the given kinds, described, in
-// the order the window took them; the channel check's periodic timer is left
-// out.
-inline std::vector<std::string> Sequence(HWND window, std::initializer_list<UINT> kinds) {
+// The hand-offs that `window` took, in order, each as its parameter packs
+// it: "forward 0x2000002" is 512 bytes (0x200) of host 2.
+inline std::vector<std::string> HandOffs(HWND window) {
     std::vector<std::string> described;
     for (const SeenMessage& m : Seen())
-        if (m.window == window && std::find(kinds.begin(), kinds.end(), m.message) != kinds.end() &&
-            !(m.message == WM_TIMER && m.wparam == IDT_CHANNELCHECK))
-            described.push_back(Describe(m));
+        if (m.window == window && m.message == WM_FORWARDDATAGRAM) {
+            char text[32];
+            std::snprintf(text, sizeof text, "forward 0x%llx", static_cast<unsigned long long>(m.wparam));
+            described.push_back(text);
+        }
     return described;
 }
 
@@ -158,16 +176,18 @@ class RelayHarness : public ::testing::Test {
         parentClass.lpszClassName = "RelayTestParent";
         RegisterClassA(&parentClass);
         Seen().clear();
+        Bound.clear();
+        BindProc = RecordingBind;
         for (int h = 0; h < 6; ++h)
             std::memset(&HostTable[h], 0, sizeof HostTable[h]);
         SetLocal("239.1.1.1", "198.51.100.1", "203.0.113.1");
     }
 
     void TearDown() override {
+        for (unsigned h = 0; h < 6; ++h)
+            DropHostChannel(h);
         if (parent_ != nullptr)
             DestroyWindow(parent_); // the send window's WM_DESTROY closes its socket
-        for (unsigned h = 0; h < 6; ++h)
-            CloseHostSocket(h);
         PumpMessages(20);
         UnregisterClassA(RecvChannelClass, GetModuleHandleA(nullptr));
         UnregisterClassA(SendChannelClass, GetModuleHandleA(nullptr));
@@ -176,8 +196,6 @@ class RelayHarness : public ::testing::Test {
         SetSockOptProc = setsockopt;
         BindProc = bind;
         MainWindow = RecvChannelWindow = SendChannelWindow = nullptr;
-        SendSocket = 0;
-        SendFailed = 0;
         char temp[MAX_PATH] = {};
         GetTempPathA(MAX_PATH, temp);
         SetCurrentDirectoryA(temp);

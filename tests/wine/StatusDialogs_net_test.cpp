@@ -13,8 +13,8 @@ namespace {
     ::testing::AddGlobalTestEnvironment(new StatusEnvironment([] { WriteSampleConfig({0}); }));
 
 TEST(StatusDialogsNet, RelayCountsWhileStatisticsIsOpen) {
-    // The start-up's connect request for host 0 has run in the environment's
-    // message loop.
+    // Start-up's connect request for host 0 runs in the message loop.
+    ASSERT_TRUE(PumpMessages(5000, [] { return HostChannelUp(0); }));
     SOCKET sender = HostSender();
     ASSERT_NE(sender, INVALID_SOCKET);
     DriveDialog(StatisticsCaption, OpenStatistics, [&](HWND dialog) {
