@@ -40,14 +40,14 @@ const ExceptionText ExceptionTexts[] = {
                   "in the current machine mode."},
 };
 
-} // namespace
-
 const char* FatalExceptionText(uint32_t code) {
     for (const ExceptionText& entry : ExceptionTexts)
         if (entry.code == code)
             return entry.text;
     return "Unknown Exception or error";
 }
+
+} // namespace
 
 size_t FormatFatalReport(char* report, size_t size, const char* module, uint32_t code, uint32_t message,
                          int32_t wparam, int32_t lparam) {
