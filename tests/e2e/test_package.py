@@ -38,6 +38,7 @@ ACCOUNT = "newudpsrvr"
 INI = "/etc/newudpsrvr/NEWUDPSRVR.INI"
 SETTINGS = "/etc/default/newudpsrvr"
 LOG_DIR = "/var/log/newudpsrvr"
+LOCK_FILE = "/var/lib/newudpsrvr/.run.lock"  # the launcher's, held while `run` runs
 STALL = 10  # STALL_SECONDS of the test's runs, the least the launcher takes
 START_ALLOWANCE = 30  # the launcher's time for Wine's start, on top of it
 REFUSED = 78  # the launcher's exit code for settings it cannot run with
@@ -247,8 +248,15 @@ def run_service(args, t):
         os.rmdir(blocked)
         if not ended:
             return
+        # `status` takes the run lock for a moment to see whether a relay
+        # holds it; a start at that moment waits, it is not refused.
+        holder = subprocess.Popen(["flock", LOCK_FILE, "-c", "echo held; sleep 1"], stdout=subprocess.PIPE,
+                                  text=True)
+        held = holder.stdout.readline().strip() == "held"
         launcher = launch(outputs)
-        t.check(wait_until(lambda: status()[0] == 0, 60, step=1), "the next run comes up and renews the file")
+        holder.wait()
+        t.check(held and wait_until(lambda: status()[0] == 0, 60, step=1),
+                "the next run, started while the lock is held for a moment, comes up and renews the file")
         launcher.terminate()
         start = time.monotonic()
         try:
