@@ -117,6 +117,9 @@ void BoxAnswerer::Answer(HWND box) {
         lastText_ = text;
         problems_.insert(problems_.end(), problems.begin(), problems.end());
     }
+    // Counted before the press: the click ends the box in the test's thread,
+    // which may read the count before this thread returns from the press.
+    ++answered_;
     if (PressBoxButton(box, button))
         return;
     {
@@ -135,7 +138,6 @@ void BoxAnswerer::Run() {
         if (box != nullptr && box != last) {
             Answer(box);
             last = box;
-            ++answered_;
         }
         Sleep(20);
     }
